@@ -1,0 +1,127 @@
+#pragma once
+
+// The heart of Velmora: chooses the application to follow, turns its window
+// into a target output device, switches after a short delay, respects the
+// user's own choice and reports a status pair to the shell.
+//
+// Routing state lives on the routing queue only; the main-thread steps work on
+// copied values. Create through create(): callbacks given away hold the
+// coordinator weakly.
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "audio/AudioHardware.h"
+#include "audio/AudioProcessMonitor.h"
+#include "display/DisplayAudioMapper.h"
+#include "display/WindowTracker.h"
+#include "platform/Platform.h"
+#include "routing/RoutingStatus.h"
+
+namespace velmora {
+
+struct TrackedApp {
+  Pid pid = 0;
+  std::optional<std::string> bundleID;
+  std::string localizedName;
+
+  friend bool operator==(const TrackedApp&, const TrackedApp&) = default;
+};
+
+struct OverrideAnchor {
+  std::optional<Pid> appPID;
+  std::optional<DisplayID> screenID;
+
+  friend bool operator==(const OverrideAnchor&, const OverrideAnchor&) = default;
+};
+
+class RoutingCoordinator : public std::enable_shared_from_this<RoutingCoordinator> {
+ public:
+  using StatusCallback = std::function<void(RoutingStatus, const std::string&)>;
+
+  static constexpr const char* kRoutingQueueLabel = "co.quennet.velmora.routing";
+
+  // Creates the routing queue and sets every field to its initial value;
+  // starts nothing.
+  static std::shared_ptr<RoutingCoordinator> create(Platform platform);
+
+  // Main thread only; set before startRouting.
+  StatusCallback onStatusChanged;
+
+  // Main thread; called once.
+  void startRouting();
+
+  // The fixed twelve, followed in every build.
+  static const std::set<std::string>& supportedMediaApps();
+  static const std::vector<std::pair<std::string, std::vector<std::string>>>& ownerPrefixTable();
+
+  struct Private;  // construction tag
+
+  RoutingCoordinator(Private, Platform platform);
+  ~RoutingCoordinator();
+
+ private:
+  struct PendingSwitch {
+    AudioDeviceID deviceID = 0;
+    std::shared_ptr<WorkItem> work;
+  };
+
+  Platform platform_;
+  AudioHardware audio_;
+  std::set<std::string> followedApps_;  // supportedMediaApps plus the platform's own
+
+  // Fields, in the order of the routing model.
+  std::shared_ptr<SerialQueue> routingQueue;
+  DisplayAudioMapper mapper;
+  std::shared_ptr<WindowTracker> windowTracker_;
+  DisplayMap displayMap;
+  std::vector<ScreenInfo> screens;
+  std::optional<TrackedApp> trackedApp;
+  std::optional<PendingSwitch> pendingSwitch;
+  std::shared_ptr<RepeatingTimer> audioPollingTimer;
+  std::map<Pid, Timestamp> audioProducingSince;
+  std::map<Pid, Timestamp> audioLastSeen;
+  std::map<Pid, TrackedApp> recentCandidates;
+  std::optional<OverrideAnchor> overrideAnchor;
+  std::optional<Rect> lastSeenRect;
+  std::optional<Timestamp> lastInternalSwitchAt;
+  std::optional<AudioDeviceID> lastKnownDefaultDevice;
+
+  WindowTracker& windowTracker();
+
+  // Start-up and observers.
+  void installObservers();
+  void reloadDisplays(std::function<void()> completion);
+
+  // Tracked-app selection.
+  void pollAudioProducers();
+  void resolveCandidates(const std::vector<PlayingProcess>& processes, Timestamp pollTime);
+  std::optional<RunningApplication> resolveOwnerApp(Pid pid, const std::optional<std::string>& bundleID) const;
+  std::optional<RunningApplication> nearestRunningApplication(Pid pid) const;
+  void updateCandidates(const std::vector<TrackedApp>& candidates, Timestamp pollTime);
+  bool candidateOrder(const TrackedApp& a, const TrackedApp& b);
+  void setTrackedApp(const std::optional<TrackedApp>& app);
+
+  // Route evaluation and switching.
+  void evaluateRoute(const std::optional<Rect>& rect);
+  std::string displayNameForDevice(AudioDeviceID device) const;
+  void performSwitch(AudioDeviceID target);
+  void cancelPendingSwitch();
+
+  // User override.
+  void defaultOutputDidChange();
+  bool overrideCheckKeeps(const std::optional<Rect>& rect);
+  void applyTrackedAppRule(const std::optional<TrackedApp>& app);
+
+  // Status.
+  bool isDisplaySpeaker(AudioDeviceID device) const;
+  void refreshStatus();
+  void publishStatus(RoutingStatus status, std::string message);
+};
+
+}  // namespace velmora
