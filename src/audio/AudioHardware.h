@@ -42,6 +42,10 @@ class AudioHardware {
                                            std::function<void()> block) const;
 
  private:
+  // The monitor's listener blocks hold the back end weakly, since the back end
+  // holds the blocks.
+  friend class AudioProcessMonitor;
+
   std::shared_ptr<AudioObjects> objects_;
 };
 

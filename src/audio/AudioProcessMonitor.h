@@ -35,6 +35,11 @@ class AudioProcessMonitor {
   // For tests: the observed set, and a way to forget it between cases.
   static std::set<AudioObjectID> observedProcessObjectsSnapshot();
   static void resetForTesting();
+
+ private:
+  // Brings the running-output listeners in line with the current process list.
+  static void resynchronise(const AudioHardware& audio, const std::shared_ptr<SerialQueue>& queue,
+                            const std::function<void()>& onChange);
 };
 
 }  // namespace velmora
