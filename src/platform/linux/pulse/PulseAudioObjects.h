@@ -1,0 +1,32 @@
+#pragma once
+
+// The audio objects of a PulseAudio (or PipeWire pulse) sound server, through
+// libpulse's threaded main loop. Sinks are devices, sink inputs are process
+// objects. The client reconnects by itself when the server is absent or
+// restarts; meanwhile every read gives its neutral value.
+
+#include <functional>
+#include <memory>
+
+#include "platform/AudioObjects.h"
+
+namespace velmora::linuxos {
+
+class PulseAudioObjects : public AudioObjects {
+ public:
+  // Called on the sound-server thread whenever the set of sinks changes: one
+  // appears, vanishes or is renamed (the connection dropping or coming back
+  // included). The handler must only queue work. Replaces any earlier one;
+  // pass nullptr to clear it.
+  virtual void setSinksChangedHandler(std::function<void()> handler) = 0;
+
+  // True while a server is connected and its state has been read.
+  virtual bool isConnected() const = 0;
+};
+
+// Starts the client and waits briefly (at most about a second) for a first
+// connection, so that early reads see the server when one is running. Never
+// fails: without a server it keeps retrying in the background.
+std::shared_ptr<PulseAudioObjects> makePulseAudioObjects();
+
+}  // namespace velmora::linuxos
