@@ -1,0 +1,10 @@
+#pragma once
+
+#include "platform/Log.h"
+
+namespace velmora {
+
+// The "Routing" channel, created once on first use.
+const Logger& routingLog();
+
+}  // namespace velmora
