@@ -1,0 +1,226 @@
+#include "platform/linux/queue/AsioQueue.h"
+
+#include <algorithm>
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+#include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <utility>
+
+#include "platform/linux/LinuxPlatform.h"
+
+namespace velmora::linuxos {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// The io_context and, for an owned queue, its thread. Blocks and timers hold
+// it by shared pointer, so it outlives a queue that was dropped on its own
+// thread.
+struct Context {
+  asio::io_context owned;
+  asio::io_context* context = nullptr;
+};
+
+struct DelayedState {
+  std::atomic<bool> cancelled{false};
+  std::weak_ptr<asio::steady_timer> timer;
+  std::weak_ptr<Context> context;
+};
+
+class AsioWorkItem final : public WorkItem {
+ public:
+  explicit AsioWorkItem(std::shared_ptr<DelayedState> state) : state_(std::move(state)) {}
+
+  void cancel() override {
+    state_->cancelled.store(true);
+    // Free the timer early; the flag alone already keeps the block from
+    // running, even when its expiry is queued.
+    if (auto context = state_->context.lock()) {
+      asio::post(*context->context, [weak = state_->timer] {
+        if (auto timer = weak.lock()) timer->cancel();
+      });
+    }
+  }
+  bool isCancelled() const override { return state_->cancelled.load(); }
+
+ private:
+  std::shared_ptr<DelayedState> state_;
+};
+
+struct TimerState {
+  std::atomic<bool> cancelled{false};
+  std::weak_ptr<Context> context;
+  // Touched only on the queue's thread.
+  std::shared_ptr<asio::steady_timer> timer;
+  SteadyClock::time_point deadline;
+  SteadyClock::duration interval{};
+  std::function<void()> handler;
+};
+
+void armTimer(const std::shared_ptr<TimerState>& state) {
+  state->timer->expires_at(state->deadline);
+  state->timer->async_wait([state](const std::error_code& error) {
+    if (error || state->cancelled.load()) {
+      state->handler = nullptr;
+      return;
+    }
+    state->handler();
+    if (state->cancelled.load() || state->interval <= SteadyClock::duration::zero()) {
+      state->handler = nullptr;
+      return;
+    }
+    // Deadlines advance by whole intervals from the first one, so expiries do
+    // not drift; ticks missed while the thread was busy are skipped, not
+    // delivered in a burst.
+    state->deadline += state->interval;
+    const auto now = SteadyClock::now();
+    if (state->deadline <= now) {
+      const auto behind = (now - state->deadline) / state->interval + 1;
+      state->deadline += behind * state->interval;
+    }
+    armTimer(state);
+  });
+}
+
+class AsioRepeatingTimer final : public RepeatingTimer {
+ public:
+  explicit AsioRepeatingTimer(std::shared_ptr<TimerState> state) : state_(std::move(state)) {}
+  ~AsioRepeatingTimer() override { cancel(); }
+
+  void cancel() override {
+    if (state_->cancelled.exchange(true)) return;
+    if (auto context = state_->context.lock()) {
+      asio::post(*context->context, [state = state_] {
+        if (state->timer) state->timer->cancel();
+      });
+    }
+  }
+
+ private:
+  std::shared_ptr<TimerState> state_;
+};
+
+class AsioSerialQueue : public SerialQueue {
+ public:
+  AsioSerialQueue(std::shared_ptr<Context> context, std::string label)
+      : context_(std::move(context)), label_(std::move(label)) {}
+
+  const std::string& label() const override { return label_; }
+
+  void async(std::function<void()> block) override {
+    if (!block) return;
+    asio::post(*context_->context, std::move(block));
+  }
+
+  std::shared_ptr<WorkItem> asyncAfter(Duration delay, std::function<void()> block) override {
+    auto state = std::make_shared<DelayedState>();
+    state->context = context_;
+    auto item = std::make_shared<AsioWorkItem>(state);
+    if (!block) {
+      item->cancel();
+      return item;
+    }
+    auto timer = std::make_shared<asio::steady_timer>(*context_->context);
+    state->timer = timer;
+    timer->expires_after(std::max(delay, Duration::zero()));
+    timer->async_wait([timer, state, block = std::move(block)](const std::error_code&) {
+      // Checked here, on the queue's thread: a cancel that came after the
+      // expiry was queued still wins.
+      if (!state->cancelled.load()) block();
+    });
+    return item;
+  }
+
+  std::shared_ptr<RepeatingTimer> makeTimer(Duration firstDeadline, Duration interval, Duration /*leeway*/,
+                                            std::function<void()> handler) override {
+    auto state = std::make_shared<TimerState>();
+    state->context = context_;
+    state->interval = std::chrono::duration_cast<SteadyClock::duration>(interval);
+    state->deadline = SteadyClock::now() +
+                      std::chrono::duration_cast<SteadyClock::duration>(std::max(firstDeadline, Duration::zero()));
+    state->handler = std::move(handler);
+    auto timer = std::make_shared<AsioRepeatingTimer>(state);
+    if (!state->handler) {
+      timer->cancel();
+      return timer;
+    }
+    // Armed on the queue's thread, which alone touches the asio timer.
+    asio::post(*context_->context, [state, context = context_] {
+      if (state->cancelled.load()) {
+        state->handler = nullptr;
+        return;
+      }
+      state->timer = std::make_shared<asio::steady_timer>(*context->context);
+      armTimer(state);
+    });
+    return timer;
+  }
+
+ protected:
+  std::shared_ptr<Context> context_;
+
+ private:
+  std::string label_;
+};
+
+class ThreadQueue final : public AsioSerialQueue {
+ public:
+  explicit ThreadQueue(std::shared_ptr<Context> context, std::string label)
+      : AsioSerialQueue(std::move(context), std::move(label)) {
+    guard_ = std::make_unique<Guard>(context_->owned.get_executor());
+    thread_ = std::thread([context = context_] {
+      context->context->run();
+      // Blocks still queued are dropped here, on this thread, with the
+      // timers they hold.
+    });
+  }
+
+  ~ThreadQueue() override {
+    // Queued blocks are not run once the queue is gone.
+    context_->context->stop();
+    guard_.reset();
+    if (thread_.get_id() == std::this_thread::get_id()) {
+      // Dropped by one of its own blocks: the thread still runs that block and
+      // keeps the context alive until it returns.
+      thread_.detach();
+    } else if (thread_.joinable()) {
+      thread_.join();
+    }
+  }
+
+ private:
+  using Guard = asio::executor_work_guard<asio::io_context::executor_type>;
+  std::unique_ptr<Guard> guard_;
+  std::thread thread_;
+};
+
+class WallClock final : public Clock {
+ public:
+  Timestamp now() const override {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+  }
+};
+
+}  // namespace
+
+std::shared_ptr<SerialQueue> makeAsioQueue(const std::string& label) {
+  auto context = std::make_shared<Context>();
+  context->context = &context->owned;
+  return std::make_shared<ThreadQueue>(std::move(context), label);
+}
+
+std::shared_ptr<SerialQueue> makeAsioMainQueue(asio::io_context& io, const std::string& label) {
+  auto context = std::make_shared<Context>();
+  context->context = &io;
+  return std::make_shared<AsioSerialQueue>(std::move(context), label);
+}
+
+std::shared_ptr<Clock> makeWallClock() {
+  return std::make_shared<WallClock>();
+}
+
+}  // namespace velmora::linuxos

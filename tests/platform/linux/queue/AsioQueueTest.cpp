@@ -1,0 +1,172 @@
+#define ASIO_STANDALONE
+#define ASIO_NO_DEPRECATED
+#include "platform/linux/queue/AsioQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <asio/io_context.hpp>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/linux/LinuxPlatform.h"
+
+namespace velmora::linuxos {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kWait = 5s;
+
+// Waits until every block queued before it has run.
+void drain(SerialQueue& queue) {
+  std::promise<void> done;
+  auto future = done.get_future();
+  queue.async([&] { done.set_value(); });
+  ASSERT_EQ(future.wait_for(kWait), std::future_status::ready);
+}
+
+TEST(AsioQueue, RunsBlocksInOrderOnOneThreadOfItsOwn) {
+  auto queue = makeAsioQueue("co.quennet.velmora.test");
+  EXPECT_EQ(queue->label(), "co.quennet.velmora.test");
+  std::vector<int> order;
+  std::vector<std::thread::id> threads;
+  for (int i = 0; i < 100; ++i) {
+    queue->async([&, i] {
+      order.push_back(i);
+      threads.push_back(std::this_thread::get_id());
+    });
+  }
+  drain(*queue);
+  ASSERT_EQ(order.size(), 100u);
+  for (int i = 0; i < 100; ++i)
+    EXPECT_EQ(order[i], i);
+  EXPECT_NE(threads.front(), std::this_thread::get_id());
+  for (auto id : threads)
+    EXPECT_EQ(id, threads.front());
+}
+
+TEST(AsioQueue, CancelledDelayedWorkNeverRunsEvenOnceExpired) {
+  auto queue = makeAsioQueue("test");
+  std::atomic<int> ran{0};
+  std::promise<void> blocked;
+  std::promise<void> release;
+  auto releaseFuture = release.get_future().share();
+  // Hold the queue's thread so the expiry is queued behind this block.
+  queue->async([&, releaseFuture] {
+    blocked.set_value();
+    releaseFuture.wait();
+  });
+  blocked.get_future().wait();
+  auto item = queue->asyncAfter(0ms, [&] { ++ran; });
+  auto kept = queue->asyncAfter(0ms, [&] { ran += 10; });
+  // Give the zero-delay expiries the chance to be queued; the outcome must
+  // not depend on whether they were.
+  std::this_thread::yield();
+  item->cancel();
+  EXPECT_TRUE(item->isCancelled());
+  EXPECT_FALSE(kept->isCancelled());
+  release.set_value();
+
+  std::promise<void> later;
+  queue->asyncAfter(1ms, [&] { later.set_value(); });
+  ASSERT_EQ(later.get_future().wait_for(kWait), std::future_status::ready);
+  drain(*queue);
+  EXPECT_EQ(ran.load(), 10);
+}
+
+TEST(AsioQueue, RepeatingTimerTicksUntilCancelledOrDropped) {
+  auto queue = makeAsioQueue("test");
+  std::mutex mutex;
+  std::vector<std::chrono::steady_clock::time_point> ticks;
+  std::promise<void> fiveTicks;
+  const auto start = std::chrono::steady_clock::now();
+  std::shared_ptr<RepeatingTimer> timer;
+  timer = queue->makeTimer(5ms, 5ms, 1ms, [&] {
+    std::lock_guard lock(mutex);
+    ticks.push_back(std::chrono::steady_clock::now());
+    if (ticks.size() == 5) {
+      timer->cancel();
+      fiveTicks.set_value();
+    }
+  });
+  ASSERT_EQ(fiveTicks.get_future().wait_for(kWait), std::future_status::ready);
+  // Expiries queued before the cancel must not tick again.
+  std::promise<void> after;
+  queue->asyncAfter(20ms, [&] { after.set_value(); });
+  ASSERT_EQ(after.get_future().wait_for(kWait), std::future_status::ready);
+  {
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(ticks.size(), 5u);
+    // Deadlines are start + n * interval, never earlier.
+    for (std::size_t i = 0; i < ticks.size(); ++i)
+      EXPECT_GE(ticks[i] - start, 5ms * (i + 1));
+  }
+
+  std::atomic<int> count{0};
+  auto dropped = queue->makeTimer(1ms, 1ms, 0ms, [&] { ++count; });
+  dropped.reset();
+  std::promise<void> settled;
+  queue->asyncAfter(10ms, [&] { settled.set_value(); });
+  ASSERT_EQ(settled.get_future().wait_for(kWait), std::future_status::ready);
+  EXPECT_EQ(count.load(), 0);
+}
+
+TEST(AsioQueue, ZeroIntervalTimerFiresOnce) {
+  auto queue = makeAsioQueue("test");
+  std::atomic<int> count{0};
+  auto timer = queue->makeTimer(0ms, 0ms, 0ms, [&] { ++count; });
+  std::promise<void> settled;
+  queue->asyncAfter(10ms, [&] { settled.set_value(); });
+  ASSERT_EQ(settled.get_future().wait_for(kWait), std::future_status::ready);
+  EXPECT_EQ(count.load(), 1);
+}
+
+TEST(AsioQueue, LastReferenceDroppedOnItsOwnThread) {
+  auto queue = makeAsioQueue("test");
+  std::promise<void> done;
+  auto future = done.get_future();
+  // The block holds the only reference once the test lets go of it.
+  auto* raw = queue.get();
+  raw->async([queue = std::move(queue), &done]() mutable {
+    queue.reset();
+    done.set_value();
+  });
+  ASSERT_EQ(future.wait_for(kWait), std::future_status::ready);
+}
+
+TEST(AsioQueue, DestroyedWithPendingWorkDropsIt) {
+  std::atomic<int> ran{0};
+  {
+    auto queue = makeAsioQueue("test");
+    queue->asyncAfter(1h, [&] { ++ran; });
+    auto timer = queue->makeTimer(1h, 1h, 0ms, [&] { ++ran; });
+  }
+  EXPECT_EQ(ran.load(), 0);
+}
+
+TEST(AsioMainQueue, RunsOnTheCallersContext) {
+  asio::io_context context;
+  auto queue = makeAsioMainQueue(context, "main");
+  std::vector<int> order;
+  queue->async([&] { order.push_back(1); });
+  auto cancelled = queue->asyncAfter(0ms, [&] { order.push_back(99); });
+  cancelled->cancel();
+  queue->asyncAfter(1ms, [&] { order.push_back(3); });
+  queue->async([&] { order.push_back(2); });
+  context.run_for(kWait);
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(WallClock, ReadsTheSystemClockInSeconds) {
+  const double before = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+  const double now = makeWallClock()->now();
+  EXPECT_GE(now, before);
+  EXPECT_LT(now - before, 60.0);
+}
+
+}  // namespace
+}  // namespace velmora::linuxos
