@@ -1,0 +1,150 @@
+#include "platform/linux/proc/ProcFs.h"
+
+#include <algorithm>
+#include <charconv>
+#include <fstream>
+#include <limits>
+#include <system_error>
+
+namespace velmora::linuxos {
+
+namespace {
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r'))
+    s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
+  return s;
+}
+
+std::optional<Pid> parsePid(std::string_view s) {
+  std::int64_t value = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
+  if (value < 0 || value > std::numeric_limits<Pid>::max()) return std::nullopt;
+  return static_cast<Pid>(value);
+}
+
+}  // namespace
+
+std::optional<std::string> readSmallFile(const std::filesystem::path& path, std::size_t limit) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string text(limit, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(limit));
+  if (in.bad()) return std::nullopt;
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  return text;
+}
+
+std::optional<ProcStat> parseProcStat(std::string_view text) {
+  const auto open = text.find('(');
+  const auto close = text.rfind(')');
+  if (open == std::string_view::npos || close == std::string_view::npos || close < open) return std::nullopt;
+  std::string_view rest = text.substr(close + 1);
+  // " S PPID ..." : state, then the parent pid.
+  rest = trim(rest);
+  const auto stateEnd = rest.find(' ');
+  if (stateEnd == std::string_view::npos) return std::nullopt;
+  rest.remove_prefix(stateEnd + 1);
+  const auto ppidEnd = rest.find(' ');
+  const std::optional<Pid> parent = parsePid(rest.substr(0, ppidEnd));
+  if (!parent) return std::nullopt;
+  return ProcStat{std::string(text.substr(open + 1, close - open - 1)), *parent};
+}
+
+std::optional<std::string> parseFlatpakAppId(std::string_view text) {
+  bool inApplication = false;
+  while (!text.empty()) {
+    const auto eol = text.find('\n');
+    std::string_view line = trim(text.substr(0, eol));
+    text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
+    if (line.empty() || line.front() == '#') continue;
+    if (line.front() == '[') {
+      inApplication = line == "[Application]";
+      continue;
+    }
+    if (!inApplication) continue;
+    const auto eq = line.find('=');
+    if (eq == std::string_view::npos || trim(line.substr(0, eq)) != "name") continue;
+    const std::string_view value = trim(line.substr(eq + 1));
+    if (value.empty()) return std::nullopt;
+    return std::string(value);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> parseSnapName(std::string_view text) {
+  // Snap applications run in units named "snap.NAME.APP-….scope" (or .service).
+  std::size_t pos = 0;
+  while ((pos = text.find("snap.", pos)) != std::string_view::npos) {
+    if (pos == 0 || text[pos - 1] == '/') {
+      const std::string_view rest = text.substr(pos + 5);
+      const auto dot = rest.find('.');
+      const auto slash = rest.find_first_of("/\n");
+      if (dot != std::string_view::npos && dot > 0 && (slash == std::string_view::npos || dot < slash)) {
+        return std::string(rest.substr(0, dot));
+      }
+    }
+    pos += 5;
+  }
+  return std::nullopt;
+}
+
+ProcFs::ProcFs(std::filesystem::path root) : root_(std::move(root)) {}
+
+std::filesystem::path ProcFs::dir(Pid pid) const {
+  return root_ / std::to_string(pid);
+}
+
+std::optional<ProcStat> ProcFs::stat(Pid pid) const {
+  if (pid <= 0) return std::nullopt;
+  const auto text = readSmallFile(dir(pid) / "stat", 4096);
+  if (!text) return std::nullopt;
+  return parseProcStat(*text);
+}
+
+std::optional<std::string> ProcFs::executableName(Pid pid) const {
+  if (pid <= 0) return std::nullopt;
+  std::error_code ec;
+  const std::filesystem::path exe = std::filesystem::read_symlink(dir(pid) / "exe", ec);
+  if (!ec) {
+    std::string name = exe.filename().string();
+    constexpr std::string_view deleted = " (deleted)";
+    if (name.size() > deleted.size() && name.ends_with(deleted)) name.resize(name.size() - deleted.size());
+    if (!name.empty()) return name;
+  }
+  // Another user's process hides its exe link; comm is still readable.
+  if (const auto comm = readSmallFile(dir(pid) / "comm", 256)) {
+    const std::string_view name = trim(std::string_view(*comm).substr(0, comm->find('\n')));
+    if (!name.empty()) return std::string(name);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> ProcFs::flatpakAppId(Pid pid) const {
+  if (pid <= 0) return std::nullopt;
+  const auto text = readSmallFile(dir(pid) / "root" / ".flatpak-info");
+  if (!text) return std::nullopt;
+  return parseFlatpakAppId(*text);
+}
+
+std::optional<std::string> ProcFs::snapName(Pid pid) const {
+  if (pid <= 0) return std::nullopt;
+  const auto text = readSmallFile(dir(pid) / "cgroup");
+  if (!text) return std::nullopt;
+  return parseSnapName(*text);
+}
+
+std::vector<Pid> ProcFs::pids() const {
+  std::vector<Pid> result;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(root_, ec), end; !ec && it != end; it.increment(ec)) {
+    if (const auto pid = parsePid(it->path().filename().string()); pid && *pid > 0) result.push_back(*pid);
+  }
+  std::sort(result.begin(), result.end());
+  return result;
+}
+
+}  // namespace velmora::linuxos

@@ -1,0 +1,172 @@
+#include "platform/linux/proc/ProcApplications.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <random>
+
+#include "platform/linux/proc/KnownApplications.h"
+
+namespace velmora::linuxos {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FakeProc : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device rd;
+    root_ = fs::temp_directory_path() / ("velmora-proc-" + std::to_string(rd()));
+    fs::create_directories(root_ / "proc");
+    fs::create_directories(root_ / "share/applications");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  void write(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+  }
+
+  // A process with the given parent; exe names the executable through a link.
+  void process(Pid pid, Pid parent, const std::string& exe, const std::string& comm = "") {
+    const fs::path dir = root_ / "proc" / std::to_string(pid);
+    write(dir / "stat", std::to_string(pid) + " (" + (comm.empty() ? exe : comm) + ") S " + std::to_string(parent) +
+                            " 1 1 0 -1 4194560 100 0 0 0");
+    if (!exe.empty()) fs::create_symlink("/usr/lib/somewhere/" + exe, dir / "exe");
+  }
+
+  ProcApplications apps(std::function<WindowOwners()> owners = nullptr) {
+    ProcApplicationsOptions options;
+    options.procRoot = root_ / "proc";
+    options.dataDirs = {root_ / "share"};
+    options.windowOwners = std::move(owners);
+    return ProcApplications(options);
+  }
+
+  fs::path root_;
+};
+
+TEST(ProcStatParsing, CommandWithSpacesAndParentheses) {
+  auto stat = parseProcStat("4242 (Web Content (x) ) S 17 4242 4242 0 -1");
+  ASSERT_TRUE(stat);
+  EXPECT_EQ(stat->command, "Web Content (x) ");
+  EXPECT_EQ(stat->parent, 17);
+
+  EXPECT_FALSE(parseProcStat(""));
+  EXPECT_FALSE(parseProcStat("12 (x) S"));
+  EXPECT_FALSE(parseProcStat("12 (x) S abc 1"));
+  EXPECT_FALSE(parseProcStat("12 (x) S 99999999999 1"));
+  EXPECT_FALSE(parseProcStat("12 (x) S -3 1"));
+  EXPECT_FALSE(parseProcStat("12 x) S 3 1 ("));
+}
+
+TEST(ProcIdentityParsing, FlatpakInfoAndSnapCgroup) {
+  EXPECT_EQ(parseFlatpakAppId("[Instance]\nname=wrong\n[Application]\nruntime=x\nname = org.videolan.VLC \n"),
+            "org.videolan.VLC");
+  EXPECT_FALSE(parseFlatpakAppId("[Runtime]\nname=org.freedesktop.Platform\n"));
+  EXPECT_FALSE(parseFlatpakAppId("[Application]\nname=\n"));
+
+  EXPECT_EQ(parseSnapName("0::/user.slice/user-1000.slice/app.slice/snap.firefox.firefox-12ab.scope\n"), "firefox");
+  EXPECT_FALSE(parseSnapName("0::/user.slice/user-1000.slice/app-gnome-firefox-1.scope\n"));
+  EXPECT_FALSE(parseSnapName("0::/user.slice/mysnap.x.scope\n"));
+  EXPECT_FALSE(parseSnapName("0::/snap./x\n"));
+}
+
+TEST_F(FakeProc, HelperProcessesLeadUpToTheBrowsersMainProcess) {
+  process(1, 0, "systemd");
+  process(100, 1, "bash");
+  process(200, 100, "firefox");
+  process(210, 200, "firefox", "Web Content");
+  process(300, 100, "chrome");
+  process(310, 300, "chrome", "chrome");  // zygote
+  process(320, 310, "chrome", "chrome");  // renderer
+  auto a = apps();
+
+  EXPECT_EQ(a.runningApplication(200), (RunningApplication{200, "org.mozilla.firefox", "firefox"}));
+  EXPECT_FALSE(a.runningApplication(210));
+  EXPECT_EQ(a.parentPid(210), 200);
+  EXPECT_TRUE(a.runningApplication(300));
+  EXPECT_FALSE(a.runningApplication(310));
+  EXPECT_FALSE(a.runningApplication(320));
+  EXPECT_FALSE(a.runningApplication(100));  // no identity, no window
+  EXPECT_FALSE(a.runningApplication(999));  // gone
+  EXPECT_FALSE(a.parentPid(999));
+  EXPECT_FALSE(a.runningApplication(0));
+  EXPECT_FALSE(a.runningApplication(-5));
+
+  std::vector<Pid> pids;
+  for (const auto& app : a.runningApplications())
+    pids.push_back(app.processIdentifier);
+  EXPECT_EQ(pids, (std::vector<Pid>{200, 300}));
+}
+
+TEST_F(FakeProc, FlatpakAndSnapIdentities) {
+  process(100, 1, "bash");
+  process(150, 100, "bwrap");
+  write(root_ / "proc/150/root/.flatpak-info", "[Application]\nname=org.videolan.VLC\n");
+  process(151, 150, "vlc");
+  write(root_ / "proc/151/root/.flatpak-info", "[Application]\nname=org.videolan.VLC\n");
+  process(160, 100, "app");
+  write(root_ / "proc/160/root/.flatpak-info", "[Application]\nname=org.example.Other\n");
+  process(170, 100, "firefox");
+  write(root_ / "proc/170/cgroup", "0::/user.slice/app.slice/snap.firefox.firefox-77.scope\n");
+  process(171, 170, "firefox");
+  write(root_ / "proc/171/cgroup", "0::/user.slice/app.slice/snap.firefox.firefox-77.scope\n");
+  write(root_ / "share/applications/org.videolan.VLC.desktop",
+        "[Desktop Entry]\nName[de]=VLC-Medienspieler\nName=VLC media player\n[Desktop Action x]\nName=Other\n");
+  auto a = apps();
+
+  EXPECT_FALSE(a.runningApplication(150));  // the sandbox launcher
+  EXPECT_EQ(a.runningApplication(151), (RunningApplication{151, "org.videolan.vlc", "VLC media player"}));
+  EXPECT_EQ(a.runningApplication(160), (RunningApplication{160, "org.example.Other", "app"}));
+  EXPECT_EQ(a.runningApplication(170)->bundleIdentifier, "org.mozilla.firefox");
+  EXPECT_FALSE(a.runningApplication(171));
+}
+
+TEST_F(FakeProc, WindowOwnersWithoutIdentityAndNames) {
+  process(100, 1, "bash");
+  process(400, 100, "", "some game");  // exe link hidden: the command name stands in
+  process(401, 100, "xterm");
+  process(402, 100, "mpv");
+  int reads = 0;
+  auto a = apps([&] {
+    ++reads;
+    return WindowOwners{{400, ""}, {401, "XTerm"}};
+  });
+
+  EXPECT_EQ(a.runningApplication(401), (RunningApplication{401, std::nullopt, "XTerm"}));
+  EXPECT_EQ(a.runningApplication(400), (RunningApplication{400, std::nullopt, "some game"}));
+  EXPECT_EQ(a.runningApplication(402), (RunningApplication{402, "io.mpv.Mpv", "mpv"}));
+  EXPECT_FALSE(a.runningApplication(100));
+  EXPECT_EQ(reads, 1);  // cached between lookups
+}
+
+TEST_F(FakeProc, DesktopNamesAreCachedAndMissingFilesAreHarmless) {
+  process(100, 1, "bash");
+  process(500, 100, "mpv");
+  write(root_ / "share/applications/mpv.desktop", "[Desktop Entry]\nName=mpv Media Player\n");
+  auto a = apps();
+  EXPECT_EQ(a.runningApplication(500)->localizedName, "mpv Media Player");
+  fs::remove(root_ / "share/applications/mpv.desktop");
+  EXPECT_EQ(a.runningApplication(500)->localizedName, "mpv Media Player");
+}
+
+TEST(KnownApplicationsTable, MapsTheSupportedProductsAndAddsLinuxPlayers) {
+  EXPECT_EQ(knownByExecutable("firefox-esr")->identifier, "org.mozilla.firefox");
+  EXPECT_EQ(knownByExecutable("chrome")->identifier, "com.google.Chrome");
+  EXPECT_EQ(knownByFlatpakId("org.videolan.VLC")->identifier, "org.videolan.vlc");
+  EXPECT_EQ(knownByFlatpakId("tv.plex.PlexDesktop")->identifier, "com.plex.Plex");
+  EXPECT_EQ(knownByExecutable("Firefox"), nullptr);
+
+  const auto extra = linuxMediaAppIdentifiers();
+  for (const char* id :
+       {"org.chromium.Chromium", "io.mpv.Mpv", "io.github.celluloid_player.Celluloid", "org.gnome.Totem",
+        "org.kde.haruna", "info.smplayer.SMPlayer", "tv.kodi.Kodi", "com.brave.Browser", "com.microsoft.Edge"}) {
+    EXPECT_NE(std::find(extra.begin(), extra.end(), id), extra.end()) << id;
+  }
+  EXPECT_EQ(std::find(extra.begin(), extra.end(), "org.mozilla.firefox"), extra.end());
+}
+
+}  // namespace
+}  // namespace velmora::linuxos
