@@ -37,7 +37,7 @@ class SimAudio final : public AudioObjects {
   struct Device {
     AudioDeviceID id = 0;
     // nullopt: the name cannot be read (status 0, null reference).
-    std::optional<std::string> name;
+    std::optional<std::string> name = std::nullopt;
     // false: the output-scope stream configuration has size 0.
     bool outputs = true;
     bool canBeDefault = true;
@@ -48,9 +48,9 @@ class SimAudio final : public AudioObjects {
   struct Stream {
     AudioObjectID id = 0;
     // nullopt: the 'ppid' read fails.
-    std::optional<Pid> pid;
+    std::optional<Pid> pid = std::nullopt;
     // nullopt: the 'pbid' read gives status 0 and a null reference.
-    std::optional<std::string> bundleID;
+    std::optional<std::string> bundleID = std::nullopt;
     bool running = false;
   };
 
