@@ -1,0 +1,551 @@
+#include "platform/sim/Scenario.h"
+
+#include <cmath>
+#include <limits>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
+
+#include "platform/sim/ScenarioPositions.h"
+
+namespace velmora::sim {
+
+namespace {
+
+using json = nlohmann::json;
+
+// A rule broken at a place in the document; turned into a line and column.
+struct Invalid {
+  std::string pointer;
+  std::string message;
+};
+
+std::string inQuotes(const std::string& s) {
+  return "\"" + s + "\"";
+}
+
+std::string child(const std::string& pointer, const std::string& key) {
+  return pointer + "/" + JsonPositions::escape(key);
+}
+std::string child(const std::string& pointer, std::size_t index) {
+  return pointer + "/" + std::to_string(index);
+}
+
+std::string numberText(double v) {
+  std::string s = json(v).dump();
+  if (s.size() > 2 && s.ends_with(".0")) s.resize(s.size() - 2);
+  return s;
+}
+
+class Reader {
+ public:
+  Reader(const json& object, std::string pointer, std::string what)
+      : object_(object), pointer_(std::move(pointer)), what_(std::move(what)) {
+    if (!object_.is_object()) throw Invalid{pointer_, what_ + " must be an object"};
+  }
+
+  void allowOnly(std::initializer_list<const char*> keys) const {
+    for (auto it = object_.begin(); it != object_.end(); ++it) {
+      bool known = false;
+      for (const char* k : keys)
+        known = known || it.key() == k;
+      if (!known) throw Invalid{child(pointer_, it.key()), "unknown key " + inQuotes(it.key()) + " in " + what_};
+    }
+  }
+
+  bool has(const char* key) const { return object_.contains(key); }
+  const json& at(const char* key) const {
+    if (!object_.contains(key)) throw Invalid{pointer_, what_ + " needs " + inQuotes(key)};
+    return object_.at(key);
+  }
+  std::string where(const char* key) const { return child(pointer_, key); }
+  const std::string& pointer() const { return pointer_; }
+
+  double number(const char* key) const {
+    const json& v = at(key);
+    if (!v.is_number() || !std::isfinite(v.get<double>()))
+      throw Invalid{where(key), inQuotes(key) + " must be a number"};
+    return v.get<double>();
+  }
+
+  std::int64_t integer(const char* key, std::int64_t lo, std::int64_t hi, const char* what) const {
+    const json& v = at(key);
+    if (v.is_number_unsigned() && v.get<std::uint64_t>() <= static_cast<std::uint64_t>(hi)) {
+      auto n = static_cast<std::int64_t>(v.get<std::uint64_t>());
+      if (n >= lo) return n;
+    } else if (v.is_number_integer() && !v.is_number_unsigned()) {
+      auto n = v.get<std::int64_t>();
+      if (n >= lo && n <= hi) return n;
+    }
+    throw Invalid{where(key), inQuotes(key) + " must be " + what};
+  }
+
+  Pid pid(const char* key) const {
+    return static_cast<Pid>(integer(key, std::numeric_limits<Pid>::min(), std::numeric_limits<Pid>::max(),
+                                    "a process id (a signed 32-bit integer)"));
+  }
+  std::uint32_t objectID(const char* key) const {
+    return static_cast<std::uint32_t>(integer(key, 0, 0xFFFFFFFFll, "an unsigned 32-bit integer"));
+  }
+
+  bool boolean(const char* key, bool fallback) const {
+    if (!has(key)) return fallback;
+    const json& v = object_.at(key);
+    if (!v.is_boolean()) throw Invalid{where(key), inQuotes(key) + " must be true or false"};
+    return v.get<bool>();
+  }
+
+  std::string text(const char* key) const {
+    const json& v = at(key);
+    if (!v.is_string()) throw Invalid{where(key), inQuotes(key) + " must be text"};
+    return v.get<std::string>();
+  }
+
+  std::optional<std::string> optionalText(const char* key) const {
+    if (!has(key) || object_.at(key).is_null()) return std::nullopt;
+    return text(key);
+  }
+
+  Rect rect(const char* key) const {
+    const json& v = at(key);
+    if (!v.is_array() || v.size() != 4)
+      throw Invalid{where(key), inQuotes(key) + " must be a list of four numbers [x, y, width, height]"};
+    double f[4];
+    for (std::size_t i = 0; i < 4; ++i) {
+      if (!v[i].is_number() || !std::isfinite(v[i].get<double>()))
+        throw Invalid{child(where(key), i), inQuotes(key) + " must be a list of four numbers [x, y, width, height]"};
+      f[i] = v[i].get<double>();
+    }
+    return Rect{f[0], f[1], f[2], f[3]};
+  }
+
+  const json& list(const char* key) const {
+    const json& v = at(key);
+    if (!v.is_array()) throw Invalid{where(key), inQuotes(key) + " must be a list"};
+    return v;
+  }
+
+ private:
+  const json& object_;
+  std::string pointer_;
+  std::string what_;
+};
+
+std::vector<PlatformScreen> readDisplays(const json& list, const std::string& pointer) {
+  if (!list.is_array()) throw Invalid{pointer, "\"displays\" must be a list"};
+  std::vector<PlatformScreen> out;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    Reader r(list[i], child(pointer, i), "a display");
+    r.allowOnly({"id", "name", "frame"});
+    PlatformScreen screen;
+    if (r.has("id")) {
+      const json& id = r.at("id");
+      // Any value is allowed: a screen number that is not an unsigned 32-bit
+      // integer is exactly what some scenarios model.
+      if (id.is_number_unsigned()) {
+        auto u = id.get<std::uint64_t>();
+        screen.screenNumber = u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
+                                  ? PlatformValue(static_cast<std::int64_t>(u))
+                                  : PlatformValue(static_cast<double>(u));
+      } else if (id.is_number_integer()) {
+        screen.screenNumber = PlatformValue(id.get<std::int64_t>());
+      } else if (id.is_number_float()) {
+        screen.screenNumber = PlatformValue(id.get<double>());
+      } else if (id.is_string()) {
+        screen.screenNumber = PlatformValue(id.get<std::string>());
+      } else if (id.is_boolean()) {
+        screen.screenNumber = PlatformValue(id.get<bool>());
+      } else if (!id.is_null()) {
+        throw Invalid{r.where("id"), "\"id\" must be a number or text"};
+      }
+    }
+    screen.localizedName = r.text("name");
+    screen.frame = r.rect("frame");
+    out.push_back(std::move(screen));
+  }
+  return out;
+}
+
+SimAudio::Device readDevice(const json& value, const std::string& pointer) {
+  Reader r(value, pointer, "a device");
+  r.allowOnly({"id", "name", "outputs", "canBeDefault", "alive", "transport"});
+  SimAudio::Device d;
+  d.id = r.objectID("id");
+  d.name = r.optionalText("name");
+  d.outputs = r.boolean("outputs", true);
+  d.canBeDefault = r.boolean("canBeDefault", true);
+  d.alive = r.boolean("alive", true);
+  if (r.has("transport")) {
+    std::string t = r.text("transport");
+    bool printable = t.size() == 4;
+    for (unsigned char c : t)
+      printable = printable && c >= 0x20 && c < 0x7F;
+    if (!printable) throw Invalid{r.where("transport"), "\"transport\" must be four printable ASCII characters"};
+    char code[5] = {t[0], t[1], t[2], t[3], 0};
+    d.transport = fourCharCode(code);
+  }
+  return d;
+}
+
+SimAudio::Stream readStream(const json& value, const std::string& pointer) {
+  Reader r(value, pointer, "a stream");
+  r.allowOnly({"id", "pid", "bundleID", "running"});
+  SimAudio::Stream s;
+  s.id = r.objectID("id");
+  if (r.has("pid")) s.pid = r.pid("pid");
+  s.bundleID = r.optionalText("bundleID");
+  s.running = r.boolean("running", false);
+  return s;
+}
+
+RunningApplication readApp(const json& value, const std::string& pointer) {
+  Reader r(value, pointer, "an app");
+  r.allowOnly({"pid", "bundleID", "name"});
+  RunningApplication app;
+  app.processIdentifier = r.pid("pid");
+  app.bundleIdentifier = r.optionalText("bundleID");
+  app.localizedName = r.optionalText("name");
+  return app;
+}
+
+SimWindow readWindow(const json& value, const std::string& pointer) {
+  Reader r(value, pointer, "a window");
+  r.allowOnly({"id", "pid", "bounds", "onscreen"});
+  SimWindow w;
+  w.id = r.text("id");
+  w.pid = r.pid("pid");
+  w.bounds = r.rect("bounds");
+  if (r.has("onscreen") && r.at("onscreen").is_null())
+    w.onscreen = std::nullopt;
+  else
+    w.onscreen = r.boolean("onscreen", true);
+  return w;
+}
+
+// What exists at a moment of the scenario, to check that every event names
+// something that is there.
+class World {
+ public:
+  void addDevice(AudioObjectID id, const std::string& where) {
+    claim(id, where);
+    devices_.insert(id);
+  }
+  void removeDevice(AudioObjectID id) {
+    devices_.erase(id);
+    ids_.erase(id);
+  }
+  void removeStream(AudioObjectID id) {
+    streams_.erase(id);
+    ids_.erase(id);
+  }
+  bool hasDevice(AudioObjectID id) const { return devices_.contains(id); }
+  bool hasStream(AudioObjectID id) const { return streams_.contains(id); }
+
+  void addWindow(const std::string& id, Pid pid, const std::string& where) {
+    if (!windows_.emplace(id, pid).second) throw Invalid{where, "duplicate window id " + inQuotes(id)};
+  }
+  bool hasWindow(const std::string& id) const { return windows_.contains(id); }
+  void removeWindow(const std::string& id) { windows_.erase(id); }
+
+  void addApp(Pid pid, const std::string& where) {
+    if (processes_.contains(pid)) throw Invalid{where, "pid " + std::to_string(pid) + " is already a process"};
+    if (!apps_.insert(pid).second) throw Invalid{where, "duplicate app pid " + std::to_string(pid)};
+  }
+  bool hasApp(Pid pid) const { return apps_.contains(pid); }
+  void addProcess(Pid pid, Pid parent, const std::string& where) {
+    if (apps_.contains(pid) || !processes_.emplace(pid, parent).second)
+      throw Invalid{where, "duplicate process pid " + std::to_string(pid)};
+  }
+
+  // Quitting an app closes its windows and removes the streams of its
+  // process tree.
+  void quitApp(Pid pid) {
+    apps_.erase(pid);
+    std::erase_if(windows_, [pid](const auto& w) { return w.second == pid; });
+    for (auto it = streams_.begin(); it != streams_.end();) {
+      if (it->second && descendsFrom(*it->second, pid)) {
+        ids_.erase(it->first);
+        it = streams_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+
+  bool descendsFrom(Pid pid, Pid ancestor) const {
+    for (int hops = 0; hops < 64; ++hops) {
+      if (pid == ancestor) return true;
+      auto it = processes_.find(pid);
+      if (it == processes_.end()) return false;
+      pid = it->second;
+    }
+    return false;
+  }
+
+  void addStream(AudioObjectID id, std::optional<Pid> pid, const std::string& where) {
+    claim(id, where);
+    streams_[id] = pid;
+  }
+
+ private:
+  void claim(AudioObjectID id, const std::string& where) {
+    if (id == kAudioObjectUnknown || id == kAudioObjectSystemObject)
+      throw Invalid{where, "id " + std::to_string(id) + " is reserved"};
+    if (!ids_.insert(id).second) throw Invalid{where, "duplicate id " + std::to_string(id)};
+  }
+
+  std::set<AudioObjectID> ids_;
+  std::set<AudioObjectID> devices_;
+  std::map<AudioObjectID, std::optional<Pid>> streams_;
+  std::map<std::string, Pid> windows_;
+  std::set<Pid> apps_;
+  std::map<Pid, Pid> processes_;
+};
+
+const std::map<std::string, ScenarioEvent::Kind>& eventKinds() {
+  using K = ScenarioEvent::Kind;
+  static const std::map<std::string, K> kinds = {
+      {"moveWindow", K::moveWindow},
+      {"raiseWindow", K::raiseWindow},
+      {"openWindow", K::openWindow},
+      {"closeWindow", K::closeWindow},
+      {"setRunning", K::setRunning},
+      {"addStream", K::addStream},
+      {"removeStream", K::removeStream},
+      {"launchApp", K::launchApp},
+      {"quitApp", K::quitApp},
+      {"setDefault", K::setDefault},
+      {"plug", K::plug},
+      {"unplug", K::unplug},
+      {"setDisplays", K::setDisplays},
+      {"renameDevice", K::renameDevice},
+      {"fail", K::fail},
+  };
+  return kinds;
+}
+
+ScenarioEvent readEvent(const json& value, const std::string& pointer, World& world) {
+  using K = ScenarioEvent::Kind;
+  Reader r(value, pointer, "an event");
+  ScenarioEvent e;
+  e.at = r.number("at");
+  if (e.at < 0) throw Invalid{r.where("at"), "\"at\" must not be negative"};
+  std::string doName = r.text("do");
+  auto kind = eventKinds().find(doName);
+  if (kind == eventKinds().end()) throw Invalid{r.where("do"), "unknown event " + inQuotes(doName)};
+  e.kind = kind->second;
+
+  auto needWindow = [&] {
+    e.window = r.text("window");
+    if (!world.hasWindow(e.window))
+      throw Invalid{r.where("window"), doName + " names unknown window " + inQuotes(e.window)};
+  };
+  auto needStream = [&] {
+    e.stream = r.objectID("stream");
+    if (!world.hasStream(e.stream))
+      throw Invalid{r.where("stream"), doName + " names unknown stream " + std::to_string(e.stream)};
+  };
+  auto needDevice = [&] {
+    e.device = r.objectID("device");
+    if (!world.hasDevice(e.device))
+      throw Invalid{r.where("device"), doName + " names unknown device " + std::to_string(e.device)};
+  };
+
+  switch (e.kind) {
+    case K::moveWindow:
+      r.allowOnly({"at", "do", "window", "bounds"});
+      needWindow();
+      e.bounds = r.rect("bounds");
+      break;
+    case K::raiseWindow:
+    case K::closeWindow:
+      r.allowOnly({"at", "do", "window"});
+      needWindow();
+      if (e.kind == K::closeWindow) world.removeWindow(e.window);
+      break;
+    case K::openWindow:
+      r.allowOnly({"at", "do", "window"});
+      e.newWindow = readWindow(r.at("window"), r.where("window"));
+      world.addWindow(e.newWindow.id, e.newWindow.pid, r.where("window"));
+      break;
+    case K::setRunning:
+      r.allowOnly({"at", "do", "stream", "running"});
+      needStream();
+      if (!r.has("running")) throw Invalid{pointer, "setRunning needs \"running\""};
+      e.running = r.boolean("running", false);
+      break;
+    case K::addStream:
+      r.allowOnly({"at", "do", "stream"});
+      e.newStream = readStream(r.at("stream"), r.where("stream"));
+      world.addStream(e.newStream.id, e.newStream.pid, r.where("stream"));
+      break;
+    case K::removeStream:
+      r.allowOnly({"at", "do", "stream"});
+      needStream();
+      world.removeStream(e.stream);
+      break;
+    case K::launchApp:
+      r.allowOnly({"at", "do", "app"});
+      e.app = readApp(r.at("app"), r.where("app"));
+      world.addApp(e.app.processIdentifier, r.where("app"));
+      break;
+    case K::quitApp:
+      r.allowOnly({"at", "do", "pid"});
+      e.pid = r.pid("pid");
+      if (!world.hasApp(e.pid)) throw Invalid{r.where("pid"), "quitApp names unknown app " + std::to_string(e.pid)};
+      world.quitApp(e.pid);
+      break;
+    case K::setDefault:
+      r.allowOnly({"at", "do", "device"});
+      needDevice();
+      break;
+    case K::plug:
+      r.allowOnly({"at", "do", "device"});
+      e.newDevice = readDevice(r.at("device"), r.where("device"));
+      world.addDevice(e.newDevice.id, r.where("device"));
+      break;
+    case K::unplug:
+      r.allowOnly({"at", "do", "device"});
+      needDevice();
+      world.removeDevice(e.device);
+      break;
+    case K::setDisplays:
+      r.allowOnly({"at", "do", "displays"});
+      e.displays = readDisplays(r.at("displays"), r.where("displays"));
+      break;
+    case K::renameDevice:
+      r.allowOnly({"at", "do", "device", "name"});
+      needDevice();
+      if (!r.has("name")) throw Invalid{pointer, "renameDevice needs \"name\""};
+      e.name = r.optionalText("name");
+      break;
+    case K::fail:
+      r.allowOnly({"at", "do", "operation", "count"});
+      e.operation = r.text("operation");
+      if (!isFailableOperation(e.operation))
+        throw Invalid{r.where("operation"), "unknown operation " + inQuotes(e.operation)};
+      e.count =
+          r.has("count") ? static_cast<int>(r.integer("count", -1, 1000000000, "-1 (always) or a count >= 0")) : 1;
+      break;
+  }
+  return e;
+}
+
+Scenario readScenario(const json& root) {
+  Reader r(root, "", "the scenario");
+  r.allowOnly({"displays", "devices", "defaultDevice", "apps", "processes", "windows", "streams", "events", "until"});
+  Scenario s;
+  World world;
+
+  if (r.has("displays")) s.displays = readDisplays(r.at("displays"), r.where("displays"));
+  if (r.has("devices")) {
+    const json& list = r.list("devices");
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      auto where = child(r.where("devices"), i);
+      s.devices.push_back(readDevice(list[i], where));
+      world.addDevice(s.devices.back().id, where);
+    }
+  }
+  if (r.has("defaultDevice")) {
+    s.defaultDevice = r.objectID("defaultDevice");
+    if (s.defaultDevice != 0 && !world.hasDevice(s.defaultDevice))
+      throw Invalid{r.where("defaultDevice"), "defaultDevice " + std::to_string(s.defaultDevice) + " is not a device"};
+  }
+  if (r.has("apps")) {
+    const json& list = r.list("apps");
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      auto where = child(r.where("apps"), i);
+      s.apps.push_back(readApp(list[i], where));
+      world.addApp(s.apps.back().processIdentifier, where);
+    }
+  }
+  if (r.has("processes")) {
+    const json& list = r.list("processes");
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      auto where = child(r.where("processes"), i);
+      Reader p(list[i], where, "a process");
+      p.allowOnly({"pid", "parent"});
+      ScenarioProcess process{p.pid("pid"), p.pid("parent")};
+      if (process.pid == process.parent) throw Invalid{where, "a process cannot be its own parent"};
+      world.addProcess(process.pid, process.parent, where);
+      s.processes.push_back(process);
+    }
+  }
+  if (r.has("windows")) {
+    const json& list = r.list("windows");
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      auto where = child(r.where("windows"), i);
+      s.windows.push_back(readWindow(list[i], where));
+      world.addWindow(s.windows.back().id, s.windows.back().pid, where);
+    }
+  }
+  if (r.has("streams")) {
+    const json& list = r.list("streams");
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      auto where = child(r.where("streams"), i);
+      s.streams.push_back(readStream(list[i], where));
+      world.addStream(s.streams.back().id, s.streams.back().pid, where);
+    }
+  }
+  if (r.has("events")) {
+    const json& list = r.list("events");
+    double previous = 0;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      auto where = child(r.where("events"), i);
+      s.events.push_back(readEvent(list[i], where, world));
+      double at = s.events.back().at;
+      if (at < previous)
+        throw Invalid{child(where, "at"), "event at " + numberText(at) + " comes before the previous one at " +
+                                              numberText(previous) + " (events must be in time order)"};
+      previous = at;
+    }
+  }
+  s.until = r.number("until");
+  if (s.until < 0) throw Invalid{r.where("until"), "\"until\" must not be negative"};
+  return s;
+}
+
+}  // namespace
+
+bool isFailableOperation(const std::string& name) {
+  return operationFromName(name).has_value() || name == "windowList" || name == "parentPid";
+}
+
+ScenarioResult parseScenario(const std::string& text) {
+  ScenarioResult result;
+  json root;
+  try {
+    root = json::parse(text);
+  } catch (const json::parse_error& e) {
+    // The parser's message reads "... parse error at line L, column C: what".
+    std::string what = e.what();
+    ScenarioError error{"not valid JSON", 0, 0};
+    std::smatch m;
+    static const std::regex where(R"(at line (\d+), column (\d+): (.*)$)");
+    if (std::regex_search(what, m, where)) {
+      error.line = std::stoul(m[1]);
+      error.column = std::stoul(m[2]);
+      error.message = "not valid JSON: " + m[3].str();
+    }
+    result.error = error;
+    return result;
+  }
+
+  JsonPositions positions(text);
+  try {
+    if (positions.duplicateKey()) {
+      const std::string& p = *positions.duplicateKey();
+      throw Invalid{p, "duplicate key " + inQuotes(p.substr(p.rfind('/') + 1))};
+    }
+    result.scenario = readScenario(root);
+  } catch (const Invalid& invalid) {
+    TextPosition at = positions.at(invalid.pointer);
+    result.error = ScenarioError{invalid.message, at.line, at.column};
+  } catch (const json::exception& e) {
+    result.error = ScenarioError{std::string("unreadable scenario: ") + e.what(), 0, 0};
+  }
+  return result;
+}
+
+}  // namespace velmora::sim

@@ -1,0 +1,125 @@
+#include "platform/sim/ScenarioPositions.h"
+
+#include <set>
+
+namespace velmora::sim {
+
+JsonPositions::JsonPositions(std::string_view text) : text_(text) {
+  skipWhitespace();
+  if (pos_ < text_.size()) value("");
+}
+
+std::string JsonPositions::escape(std::string_view token) {
+  std::string out;
+  for (char c : token) {
+    if (c == '~')
+      out += "~0";
+    else if (c == '/')
+      out += "~1";
+    else
+      out += c;
+  }
+  return out;
+}
+
+TextPosition JsonPositions::at(std::string pointer) const {
+  for (;;) {
+    auto it = positions_.find(pointer);
+    if (it != positions_.end()) return it->second;
+    if (pointer.empty()) return {};
+    pointer.erase(pointer.rfind('/'));
+  }
+}
+
+void JsonPositions::advance() {
+  if (pos_ >= text_.size()) return;
+  if (text_[pos_] == '\n') {
+    ++line_;
+    column_ = 1;
+  } else {
+    ++column_;
+  }
+  ++pos_;
+}
+
+void JsonPositions::skipWhitespace() {
+  while (pos_ < text_.size() &&
+         (text_[pos_] == ' ' || text_[pos_] == '\t' || text_[pos_] == '\n' || text_[pos_] == '\r'))
+    advance();
+}
+
+std::string JsonPositions::string() {
+  // Keys are compared by their raw text; escapes in keys are rare enough in
+  // scenario files that exact decoding does not matter here.
+  std::string out;
+  advance();  // opening quote
+  while (pos_ < text_.size() && text_[pos_] != '"') {
+    if (text_[pos_] == '\\') {
+      out += text_[pos_];
+      advance();
+    }
+    if (pos_ < text_.size()) {
+      out += text_[pos_];
+      advance();
+    }
+  }
+  advance();  // closing quote
+  return out;
+}
+
+void JsonPositions::value(const std::string& pointer) {
+  positions_.try_emplace(pointer, here());
+  if (pos_ >= text_.size()) return;
+  char c = text_[pos_];
+  if (c == '{') {
+    object(pointer);
+  } else if (c == '[') {
+    array(pointer);
+  } else if (c == '"') {
+    string();
+  } else {
+    while (pos_ < text_.size() && text_[pos_] != ',' && text_[pos_] != '}' && text_[pos_] != ']' &&
+           text_[pos_] != ' ' && text_[pos_] != '\n' && text_[pos_] != '\t' && text_[pos_] != '\r')
+      advance();
+  }
+}
+
+void JsonPositions::object(const std::string& pointer) {
+  std::set<std::string> keys;
+  advance();  // {
+  skipWhitespace();
+  while (pos_ < text_.size() && text_[pos_] != '}') {
+    TextPosition keyPosition = here();
+    std::string key = string();
+    std::string child = pointer + "/" + escape(key);
+    if (!keys.insert(key).second && !duplicate_) duplicate_ = child;
+    positions_[child] = keyPosition;
+    skipWhitespace();
+    advance();  // :
+    skipWhitespace();
+    value(child);
+    skipWhitespace();
+    if (pos_ < text_.size() && text_[pos_] == ',') {
+      advance();
+      skipWhitespace();
+    }
+  }
+  advance();  // }
+}
+
+void JsonPositions::array(const std::string& pointer) {
+  advance();  // [
+  skipWhitespace();
+  std::size_t index = 0;
+  while (pos_ < text_.size() && text_[pos_] != ']') {
+    value(pointer + "/" + std::to_string(index++));
+    skipWhitespace();
+    if (pos_ < text_.size() && text_[pos_] == ',') {
+      advance();
+      skipWhitespace();
+    }
+  }
+  advance();  // ]
+}
+
+}  // namespace velmora::sim
