@@ -35,8 +35,7 @@ struct AudioObjectPropertyAddress {
   AudioObjectPropertyScope mScope = 0;
   AudioObjectPropertyElement mElement = 0;
 
-  friend bool operator==(const AudioObjectPropertyAddress&,
-                         const AudioObjectPropertyAddress&) = default;
+  friend bool operator==(const AudioObjectPropertyAddress&, const AudioObjectPropertyAddress&) = default;
 };
 
 constexpr OSStatus kAudioHardwareNoError = 0;

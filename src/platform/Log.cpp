@@ -52,7 +52,9 @@ std::shared_ptr<LogSink> logSink() {
   return sinkSlot();
 }
 
-const char* logLevelName(LogLevel level) { return level == LogLevel::Debug ? "debug" : "default"; }
+const char* logLevelName(LogLevel level) {
+  return level == LogLevel::Debug ? "debug" : "default";
+}
 
 std::string formatLogMessage(std::string_view fmt, std::initializer_list<LogArg> args) {
   std::string out;
@@ -92,7 +94,8 @@ std::string formatLogMessage(std::string_view fmt, std::initializer_list<LogArg>
     } else {
       // Skip length modifiers.
       std::size_t j = 0;
-      while (j < rest.size() && (rest[j] == 'l' || rest[j] == 'h' || rest[j] == 'z')) ++j;
+      while (j < rest.size() && (rest[j] == 'l' || rest[j] == 'h' || rest[j] == 'z'))
+        ++j;
       if (j >= rest.size()) {
         out += '%';
         continue;

@@ -71,12 +71,8 @@ class Logger {
   const std::string& category() const { return category_; }
 
   void log(LogLevel level, std::string_view fmt, std::initializer_list<LogArg> args = {}) const;
-  void info(std::string_view fmt, std::initializer_list<LogArg> args = {}) const {
-    log(LogLevel::Default, fmt, args);
-  }
-  void debug(std::string_view fmt, std::initializer_list<LogArg> args = {}) const {
-    log(LogLevel::Debug, fmt, args);
-  }
+  void info(std::string_view fmt, std::initializer_list<LogArg> args = {}) const { log(LogLevel::Default, fmt, args); }
+  void debug(std::string_view fmt, std::initializer_list<LogArg> args = {}) const { log(LogLevel::Debug, fmt, args); }
 
  private:
   std::string subsystem_;

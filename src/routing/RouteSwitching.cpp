@@ -37,8 +37,7 @@ void RoutingCoordinator::evaluateRoute(const std::optional<Rect>& rect) {
     return;
   }
 
-  routingLog().debug("window rect=%s displayMap.count=%ld",
-                     {describe(*rect), static_cast<long>(displayMap.size())});
+  routingLog().debug("window rect=%s displayMap.count=%ld", {describe(*rect), static_cast<long>(displayMap.size())});
 
   auto target = DisplayAudioMapper::deviceForWindow(screens, displayMap, *rect);
   if (!target) {

@@ -28,7 +28,8 @@ RoutingCoordinator::RoutingCoordinator(Private, Platform platform)
       routingQueue(platform_.makeSerialQueue(kRoutingQueueLabel)),
       mapper(audio_, platform_.screens) {
   if (platform_.applications) {
-    for (auto& id : platform_.applications->additionalMediaApps()) followedApps_.insert(id);
+    for (auto& id : platform_.applications->additionalMediaApps())
+      followedApps_.insert(id);
   }
 }
 

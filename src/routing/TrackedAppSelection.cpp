@@ -15,18 +15,12 @@ constexpr int kAncestorLookupLimit = 10;
 
 const std::set<std::string>& RoutingCoordinator::supportedMediaApps() {
   static const std::set<std::string> apps = {
-      "com.google.Chrome",
-      "com.google.Chrome.canary",
-      "com.apple.Safari",
-      "com.apple.SafariTechnologyPreview",
-      "org.mozilla.firefox",
-      "org.mozilla.firefoxdeveloperedition",
-      "io.iina.iina",
-      "org.videolan.vlc",
-      "com.firecore.infuse7",
-      "com.firecore.Infuse",
-      "com.plex.Plex",
-      "com.apple.TV",
+      "com.google.Chrome",    "com.google.Chrome.canary",
+      "com.apple.Safari",     "com.apple.SafariTechnologyPreview",
+      "org.mozilla.firefox",  "org.mozilla.firefoxdeveloperedition",
+      "io.iina.iina",         "org.videolan.vlc",
+      "com.firecore.infuse7", "com.firecore.Infuse",
+      "com.plex.Plex",        "com.apple.TV",
   };
   return apps;
 }
@@ -54,8 +48,8 @@ void RoutingCoordinator::resolveCandidates(const std::vector<PlayingProcess>& pr
     auto owner = resolveOwnerApp(process.pid, process.bundleID);
     if (!owner) continue;
     if (!seen.insert(owner->processIdentifier).second) continue;
-    candidates.push_back(TrackedApp{owner->processIdentifier, owner->bundleIdentifier,
-                                    owner->localizedName.value_or("app")});
+    candidates.push_back(
+        TrackedApp{owner->processIdentifier, owner->bundleIdentifier, owner->localizedName.value_or("app")});
   }
   auto self = shared_from_this();
   routingQueue->async(
@@ -72,8 +66,7 @@ std::optional<RunningApplication> RoutingCoordinator::resolveOwnerApp(
     if (!bundleID->starts_with(prefix)) continue;
     if (!platform_.applications) return std::nullopt;
     for (auto& app : platform_.applications->runningApplications()) {
-      if (app.bundleIdentifier &&
-          std::find(owners.begin(), owners.end(), *app.bundleIdentifier) != owners.end())
+      if (app.bundleIdentifier && std::find(owners.begin(), owners.end(), *app.bundleIdentifier) != owners.end())
         return app;
     }
     return std::nullopt;

@@ -32,8 +32,8 @@ void SimApplications::setAdditionalMediaApps(std::vector<std::string> ids) {
 
 std::optional<RunningApplication> SimApplications::runningApplication(Pid pid) {
   std::lock_guard lock(mutex_);
-  auto it = std::find_if(apps_.begin(), apps_.end(),
-                         [&](const RunningApplication& a) { return a.processIdentifier == pid; });
+  auto it =
+      std::find_if(apps_.begin(), apps_.end(), [&](const RunningApplication& a) { return a.processIdentifier == pid; });
   if (it == apps_.end()) return std::nullopt;
   return *it;
 }

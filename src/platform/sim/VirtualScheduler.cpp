@@ -57,8 +57,7 @@ class VirtualQueue final : public SerialQueue {
     auto state = std::make_shared<CancelState>();
     if (auto s = scheduler_.lock()) {
       auto shared = std::make_shared<std::function<void()>>(std::move(handler));
-      armTimer(s, s->now() + std::max(firstDeadline, Duration::zero()), std::max(interval, Duration(1)), state,
-               shared);
+      armTimer(s, s->now() + std::max(firstDeadline, Duration::zero()), std::max(interval, Duration(1)), state, shared);
     }
     return std::make_shared<VirtualTimer>(state);
   }
@@ -93,7 +92,9 @@ class VirtualClock final : public Clock {
 
 }  // namespace
 
-Duration seconds(double s) { return Duration(static_cast<Duration::rep>(std::llround(s * 1e9))); }
+Duration seconds(double s) {
+  return Duration(static_cast<Duration::rep>(std::llround(s * 1e9)));
+}
 
 std::shared_ptr<VirtualScheduler> VirtualScheduler::create() {
   return std::shared_ptr<VirtualScheduler>(new VirtualScheduler());
@@ -111,14 +112,18 @@ SerialQueueFactory VirtualScheduler::queueFactory() {
   };
 }
 
-std::shared_ptr<Clock> VirtualScheduler::clock() { return std::make_shared<VirtualClock>(weak_from_this()); }
+std::shared_ptr<Clock> VirtualScheduler::clock() {
+  return std::make_shared<VirtualClock>(weak_from_this());
+}
 
 Duration VirtualScheduler::now() const {
   std::lock_guard lock(mutex_);
   return now_;
 }
 
-double VirtualScheduler::nowSeconds() const { return static_cast<double>(now().count()) / 1e9; }
+double VirtualScheduler::nowSeconds() const {
+  return static_cast<double>(now().count()) / 1e9;
+}
 
 void VirtualScheduler::schedule(Duration due, std::function<void()> run) {
   std::lock_guard lock(mutex_);
@@ -156,7 +161,9 @@ void VirtualScheduler::runUntil(Duration t) {
   if (t > now_) now_ = t;
 }
 
-void VirtualScheduler::runUntilSeconds(double s) { runUntil(seconds(s)); }
+void VirtualScheduler::runUntilSeconds(double s) {
+  runUntil(seconds(s));
+}
 
 std::size_t VirtualScheduler::pendingCount() const {
   std::lock_guard lock(mutex_);

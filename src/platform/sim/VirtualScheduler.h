@@ -52,9 +52,7 @@ class VirtualScheduler : public std::enable_shared_from_this<VirtualScheduler> {
   bool popDue(Duration limit, bool inclusive, Item& out);
 
   struct Later {
-    bool operator()(const Item& a, const Item& b) const {
-      return a.due != b.due ? a.due > b.due : a.seq > b.seq;
-    }
+    bool operator()(const Item& a, const Item& b) const { return a.due != b.due ? a.due > b.due : a.seq > b.seq; }
   };
 
   mutable std::mutex mutex_;
