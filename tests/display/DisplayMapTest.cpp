@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include "display/DisplayAudioMapper.h"
+#include "platform/sim/SimAudio.h"
+#include "platform/sim/SimScreens.h"
+
+namespace velmora {
+namespace {
+
+using sim::SimAudio;
+
+PlatformScreen screen(std::optional<PlatformValue> number, std::string name, Rect frame = {0, 0, 1920, 1080}) {
+  return PlatformScreen{std::move(number), frame, std::move(name)};
+}
+
+PlatformScreen screen(std::int64_t number, std::string name, Rect frame = {0, 0, 1920, 1080}) {
+  return screen(PlatformValue{number}, std::move(name), frame);
+}
+
+class DisplayMapTest : public ::testing::Test {
+ protected:
+  void addDevice(AudioDeviceID id, std::optional<std::string> name, bool canBeDefault = true, bool outputs = true) {
+    SimAudio::Device device;
+    device.id = id;
+    device.name = std::move(name);
+    device.canBeDefault = canBeDefault;
+    device.outputs = outputs;
+    ASSERT_TRUE(audio->addDevice(device));
+  }
+
+  DisplayAudioMapper mapper() const { return DisplayAudioMapper(AudioHardware(audio), screens); }
+
+  std::shared_ptr<SimAudio> audio = std::make_shared<SimAudio>();
+  std::shared_ptr<sim::SimScreens> screens = std::make_shared<sim::SimScreens>();
+};
+
+TEST_F(DisplayMapTest, CatalogueSkipsUnusableNumbersAndKeepsOrderAndDuplicates) {
+  screens->setScreens({
+      screen(5, "Left", {-1920, -200, 1920, 1080}),
+      screen(std::nullopt, "No number"),
+      screen(PlatformValue{std::string("6")}, "Text number"),
+      screen(PlatformValue{-1.0}, "Negative"),
+      screen(PlatformValue{std::int64_t{1} << 32}, "Too large"),
+      screen(PlatformValue{2.5}, "Fractional"),
+      screen(PlatformValue{3.0}, "Integral double"),
+      screen(0, "Zero"),
+      screen(5, "Left again"),
+  });
+  const std::vector<ScreenInfo> expected{
+      {5, {-1920, -200, 1920, 1080}, "Left"},
+      {3, {0, 0, 1920, 1080}, "Integral double"},
+      {0, {0, 0, 1920, 1080}, "Zero"},
+      {5, {0, 0, 1920, 1080}, "Left again"},
+  };
+  EXPECT_EQ(mapper().currentScreens(), expected);
+  EXPECT_TRUE(DisplayAudioMapper().currentScreens().empty());
+}
+
+TEST_F(DisplayMapTest, BestDeviceCountsSharedWordsAndKeepsTheFirstOfATie) {
+  addDevice(10, "Aster U27");
+  addDevice(11, "HDMI Audio");
+  addDevice(12, std::nullopt);
+  addDevice(13, "Studio Speakers");
+  addDevice(14, "Monitor Speakers Pro");
+  addDevice(15, "ASTERA HDMI Output");
+  addDevice(16, "Monitor Monitor Monitor");
+  const DisplayAudioMapper m = mapper();
+
+  // One word each: the first in the list wins.
+  EXPECT_EQ(m.bestDevice("Aster U27 (HDMI)", {10, 11}), 10u);
+  EXPECT_EQ(m.bestDevice("Aster U27 (HDMI)", {11, 10}), 11u);
+  // An unnamed device is skipped; case does not matter, whole words do.
+  EXPECT_EQ(m.bestDevice("ASTER", {12, 15, 10}), 10u);
+  EXPECT_EQ(m.bestDevice("astera", {10, 15}), 15u);
+  // A repeated display word counts each time (2 beats 1); a repeated device
+  // word does not (still 1).
+  EXPECT_EQ(m.bestDevice("Studio Monitor Studio", {14, 13}), 13u);
+  EXPECT_EQ(m.bestDevice("Studio Monitor Studio", {16, 13}), 13u);
+  EXPECT_EQ(m.bestDevice("Monitor Studio Monitor", {13, 16}), 16u);
+  // Nothing shared, nothing long enough, nothing to choose from.
+  EXPECT_EQ(m.bestDevice("Borealis", {10, 11, 13}), std::nullopt);
+  EXPECT_EQ(m.bestDevice("AB TV", {10}), std::nullopt);
+  EXPECT_EQ(m.bestDevice("Aster", {}), std::nullopt);
+  EXPECT_EQ(m.bestDevice("Aster", {12}), std::nullopt);
+  EXPECT_EQ(m.bestDevice("Aster", {99}), std::nullopt);
+}
+
+TEST_F(DisplayMapTest, AccentsSeparateWordsAndCombiningFormsJoinThem) {
+  addDevice(20, "Cafe Speakers");
+  addDevice(21, "CAFE\u0301 Speakers");
+  const DisplayAudioMapper m = mapper();
+  EXPECT_EQ(m.bestDevice("Café", {20, 21}), 21u);
+  EXPECT_EQ(m.bestDevice("Cafe", {21, 20}), 20u);
+  EXPECT_EQ(m.bestDevice("Café\xff", {20, 21}), std::nullopt);
+}
+
+TEST_F(DisplayMapTest, MapUsesOnlyEligibleDevicesAndTheLastScreenOfAnId) {
+  addDevice(30, "Aster U27 Panel", /*canBeDefault=*/false);
+  addDevice(31, "Aster Speakers");
+  addDevice(32, "Borealis Speakers");
+  addDevice(33, "Cirrus Monitor", true, /*outputs=*/false);
+  addDevice(34, "Denali Audio");
+  screens->setScreens({
+      screen(1, "Aster U27 Panel"),
+      screen(std::nullopt, "Borealis"),
+      screen(2, "Cirrus Monitor"),
+      screen(3, "Aster U27 Panel"),
+      screen(4, "Borealis"),
+      screen(4, "Denali"),
+      screen(5, "Eiger"),
+      screen(6, "Denali"),
+      screen(7, "Borealis"),
+      screen(7, "Eiger"),
+  });
+  // Two displays of one name share a device; the ineligible device and the one
+  // without outputs are never chosen; the last screen of an id decides, unless
+  // it matches nothing, in which case the earlier entry stays.
+  const DisplayMap expected{{1, 31}, {3, 31}, {4, 34}, {6, 34}, {7, 32}};
+  EXPECT_EQ(mapper().buildDisplayMap(), expected);
+}
+
+TEST_F(DisplayMapTest, MapIsEmptyWithoutDevicesScreensOrDeviceList) {
+  screens->setScreens({screen(1, "Aster U27")});
+  EXPECT_TRUE(mapper().buildDisplayMap().empty());
+  addDevice(40, "Aster U27");
+  EXPECT_EQ(mapper().buildDisplayMap(), (DisplayMap{{1, 40}}));
+  audio->fail(SimAudio::Operation::outputDevices, 1);
+  EXPECT_TRUE(mapper().buildDisplayMap().empty());
+  audio->fail(SimAudio::Operation::deviceName, 1);
+  EXPECT_TRUE(mapper().buildDisplayMap().empty());
+  screens->setScreens({});
+  EXPECT_TRUE(mapper().buildDisplayMap().empty());
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "display/WindowTracker.h"
+#include "platform/sim/SimWindows.h"
+#include "platform/sim/VirtualScheduler.h"
+
+namespace velmora {
+namespace {
+
+using namespace std::chrono_literals;
+using sim::SimWindow;
+
+// A window list with entries the simulated desktop cannot express.
+class FixedWindows final : public WindowSource {
+ public:
+  std::optional<std::vector<WindowListEntry>> onScreenWindows() override { return entries; }
+  std::optional<std::vector<WindowListEntry>> entries;
+};
+
+WindowListEntry entry(std::optional<PlatformValue> pid, std::optional<PlatformValue> onscreen,
+                      std::optional<PlatformValue> bounds) {
+  return WindowListEntry{std::move(pid), std::move(onscreen), std::move(bounds)};
+}
+
+TEST(WindowTrackerRules, QualifyingWindowsOnly) {
+  auto list = std::make_shared<FixedWindows>();
+  const Rect big{0, 0, 800, 600};
+  list->entries = std::vector<WindowListEntry>{
+      entry(PlatformValue{std::int64_t{7}}, std::nullopt, PlatformValue{big}),                    // no on-screen flag
+      entry(PlatformValue{std::int64_t{7}}, PlatformValue{std::int64_t{1}}, PlatformValue{big}),  // flag not a bool
+      entry(PlatformValue{std::int64_t{7}}, PlatformValue{false}, PlatformValue{big}),
+      entry(PlatformValue{std::string("7")}, PlatformValue{true}, PlatformValue{big}),  // pid as text
+      entry(PlatformValue{std::int64_t{7} + (std::int64_t{1} << 32)}, PlatformValue{true}, PlatformValue{big}),
+      entry(PlatformValue{std::int64_t{7}}, PlatformValue{true}, PlatformValue{std::string("0 0 800 600")}),
+      entry(PlatformValue{std::int64_t{7}}, PlatformValue{true}, PlatformValue{Rect{0, 0, 50, 400}}),
+      entry(PlatformValue{std::int64_t{7}}, PlatformValue{true}, PlatformValue{Rect{0, 0, 400, -50}}),
+  };
+  WindowTracker tracker(nullptr, list);
+  EXPECT_EQ(tracker.frontWindowRect(7), std::nullopt);
+  EXPECT_EQ(tracker.largestWindowArea(7), 0.0);
+
+  // A small window in front of a large one; sides are magnitudes.
+  list->entries->push_back(entry(PlatformValue{7.0}, PlatformValue{true}, PlatformValue{Rect{10, 10, 51, -51}}));
+  list->entries->push_back(entry(PlatformValue{std::int64_t{7}}, PlatformValue{true}, PlatformValue{big}));
+  EXPECT_EQ(tracker.frontWindowRect(7), (Rect{10, 10, 51, -51}));
+  EXPECT_EQ(tracker.largestWindowArea(7), 800.0 * 600.0);
+  EXPECT_EQ(tracker.frontWindowRect(8), std::nullopt);
+
+  list->entries.reset();
+  EXPECT_EQ(tracker.frontWindowRect(7), std::nullopt);
+  EXPECT_EQ(tracker.largestWindowArea(7), 0.0);
+}
+
+class WindowTrackerTiming : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    windows->open(SimWindow{"w1", 500, {100, 100, 800, 600}});
+    tracker->onWindowPositionChanged = [this](std::optional<Rect> rect) {
+      reports.push_back({scheduler->now(), rect});
+    };
+  }
+
+  struct Report {
+    Duration at;
+    std::optional<Rect> rect;
+    friend bool operator==(const Report&, const Report&) = default;
+  };
+
+  std::shared_ptr<sim::VirtualScheduler> scheduler = sim::VirtualScheduler::create();
+  std::shared_ptr<SerialQueue> queue = scheduler->makeQueue("co.quennet.velmora.routing");
+  std::shared_ptr<sim::SimWindows> windows = std::make_shared<sim::SimWindows>();
+  std::shared_ptr<WindowTracker> tracker = std::make_shared<WindowTracker>(queue, windows);
+  std::vector<Report> reports;
+};
+
+TEST_F(WindowTrackerTiming, ReportsAtOnceThenEveryPollEvenUnchangedOrMissing) {
+  const Rect w1{100, 100, 800, 600};
+  scheduler->runUntil(100ms);
+  tracker->startTracking(500, "Song");
+  EXPECT_EQ(tracker->trackedPID, 500);
+  EXPECT_EQ(tracker->nowPlayingTitle, "Song");
+  ASSERT_TRUE(tracker->pollTimer);
+  // The immediate report is synchronous.
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0], (Report{100ms, w1}));
+
+  scheduler->runUntil(600ms);
+  EXPECT_EQ(reports, (std::vector<Report>{{100ms, w1}, {350ms, w1}, {600ms, w1}}));
+
+  // A failed list read and a vanished window both report none; polling goes on.
+  windows->failWindowList(1);
+  scheduler->runUntil(1100ms);
+  windows->close("w1");
+  scheduler->runUntil(1350ms);
+  EXPECT_EQ(reports.size(), 6u);
+  EXPECT_EQ(reports[3], (Report{850ms, std::nullopt}));
+  EXPECT_EQ(reports[4], (Report{1100ms, w1}));
+  EXPECT_EQ(reports[5], (Report{1350ms, std::nullopt}));
+
+  // Switching to another process keeps the timer and its phase.
+  windows->open(SimWindow{"w2", 600, {0, 0, 300, 300}});
+  reports.clear();
+  scheduler->runUntil(1450ms);
+  const auto* timer = tracker->pollTimer.get();
+  tracker->startTracking(600, std::nullopt);
+  EXPECT_EQ(tracker->pollTimer.get(), timer);
+  scheduler->runUntil(1600ms);
+  EXPECT_EQ(reports, (std::vector<Report>{{1450ms, Rect{0, 0, 300, 300}}, {1600ms, Rect{0, 0, 300, 300}}}));
+}
+
+TEST_F(WindowTrackerTiming, StopThenStartRestartsThePhase) {
+  tracker->startTracking(500, std::nullopt);
+  scheduler->runUntil(300ms);
+  ASSERT_EQ(reports.size(), 2u);  // 0 and 250 ms
+
+  tracker->stopTracking();
+  EXPECT_EQ(tracker->trackedPID, 0);
+  EXPECT_EQ(tracker->nowPlayingTitle, std::nullopt);
+  EXPECT_EQ(tracker->pollTimer, nullptr);
+  scheduler->runUntil(1000ms);
+  EXPECT_EQ(reports.size(), 2u);
+
+  reports.clear();
+  tracker->startTracking(500, std::nullopt);
+  scheduler->runUntil(1260ms);
+  EXPECT_EQ(reports, (std::vector<Report>{{1000ms, Rect{100, 100, 800, 600}}, {1250ms, Rect{100, 100, 800, 600}}}));
+}
+
+TEST_F(WindowTrackerTiming, ProcessZeroStartsTheTimerButNeverReports) {
+  tracker->startTracking(0, "x");
+  EXPECT_TRUE(tracker->pollTimer);
+  scheduler->runUntil(1000ms);
+  EXPECT_TRUE(reports.empty());
+  // A real id later reports at once and at the running timer's phase.
+  scheduler->runUntil(1100ms);
+  tracker->startTracking(500, std::nullopt);
+  scheduler->runUntil(1250ms);
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[0].at, 1100ms);
+  EXPECT_EQ(reports[1].at, 1250ms);
+}
+
+// Keeps timer handlers so a test can fire them whenever it likes, even after
+// cancellation, as a late expiry already in flight would.
+class CapturingQueue final : public SerialQueue {
+ public:
+  const std::string& label() const override { return label_; }
+  void async(std::function<void()> block) override { block(); }
+  std::shared_ptr<WorkItem> asyncAfter(Duration, std::function<void()>) override { return nullptr; }
+  std::shared_ptr<RepeatingTimer> makeTimer(Duration first, Duration interval, Duration leeway,
+                                            std::function<void()> handler) override {
+    timers.push_back({first, interval, leeway, std::move(handler)});
+    return std::make_shared<NullTimer>();
+  }
+
+  struct Timer {
+    Duration first, interval, leeway;
+    std::function<void()> handler;
+  };
+  std::vector<Timer> timers;
+
+ private:
+  struct NullTimer final : RepeatingTimer {
+    void cancel() override {}
+  };
+  std::string label_ = "capture";
+};
+
+TEST(WindowTrackerLifetime, TimerHoldsTheTrackerWeakly) {
+  auto queue = std::make_shared<CapturingQueue>();
+  auto windows = std::make_shared<sim::SimWindows>(std::vector<SimWindow>{{"w1", 500, {0, 0, 800, 600}}});
+  auto tracker = std::make_shared<WindowTracker>(queue, windows);
+  int reports = 0;
+  tracker->onWindowPositionChanged = [&reports](std::optional<Rect>) { ++reports; };
+  tracker->startTracking(500, std::nullopt);
+  tracker->startTracking(500, std::nullopt);
+  ASSERT_EQ(queue->timers.size(), 1u);
+  EXPECT_EQ(queue->timers[0].first, 250ms);
+  EXPECT_EQ(queue->timers[0].interval, 250ms);
+  EXPECT_EQ(queue->timers[0].leeway, Duration::zero());
+  EXPECT_EQ(reports, 2);
+
+  queue->timers[0].handler();
+  EXPECT_EQ(reports, 3);
+  std::weak_ptr<WindowTracker> weak = tracker;
+  tracker.reset();
+  EXPECT_TRUE(weak.expired());
+  queue->timers[0].handler();
+  EXPECT_EQ(reports, 3);
+}
+
+TEST_F(WindowTrackerTiming, CallbackMayStopTheTracker) {
+  int stops = 0;
+  tracker->onWindowPositionChanged = [this, &stops](std::optional<Rect>) {
+    ++stops;
+    tracker->stopTracking();
+    tracker->onWindowPositionChanged = nullptr;
+  };
+  tracker->startTracking(500, std::nullopt);
+  scheduler->runUntil(1000ms);
+  EXPECT_EQ(stops, 1);
+  EXPECT_EQ(tracker->pollTimer, nullptr);
+}
+
+}  // namespace
+}  // namespace velmora
