@@ -1,0 +1,104 @@
+#include "app/services/CrashReportingService.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include "app/services/CrashHandler.h"
+#include "app/services/CrashUploader.h"
+#include "app/services/Preferences.h"
+#include "app/services/ServicesConfig.h"
+#include "platform/Log.h"
+
+namespace velmora::app {
+
+namespace {
+
+const Logger& crashLog() {
+  static const Logger log(kVelmoraSubsystem, "CrashReporting");
+  return log;
+}
+
+}  // namespace
+
+std::string crashReleaseName(const std::string& version, const std::string& build) {
+  return "Velmora@" + (version.empty() ? std::string("?") : version) + "+" + (build.empty() ? std::string("?") : build);
+}
+
+void configureCrashReportingOptions(CrashReporterOptions& options, const std::string& version,
+                                    const std::string& build) {
+  options.dsn = config::crashReportingDSN;
+  options.releaseName = crashReleaseName(version, build);
+  options.environment = "production";
+  options.attachStacktrace = true;
+  options.sendDefaultPii = false;
+}
+
+CrashReportingService::CrashReportingService(std::string dsn, std::function<std::unique_ptr<QSettings>()> openSettings,
+                                             Starter start)
+    : dsn_(std::move(dsn)), openSettings_(std::move(openSettings)), start_(std::move(start)) {}
+
+CrashReportingService::~CrashReportingService() = default;
+
+bool CrashReportingService::isCrashReportingEnabled() {
+  auto settings = openSettings_();
+  const QVariant value = settings->value(kCrashReportingEnabledKey);
+  if (!value.isValid()) return true;
+  // Strings such as "false" or "0" from a hand-edited file read as QVariant does.
+  return value.toBool();
+}
+
+void CrashReportingService::startCrashReporting() {
+  if (dsn_.empty()) {
+    crashLog().info("Sentry DSN is empty; skipping init");
+    return;
+  }
+  if (!isCrashReportingEnabled()) {
+    crashLog().info("crash reporting disabled by user");
+    return;
+  }
+  CrashReporterOptions options;
+  configureCrashReportingOptions(options, config::kVersion, config::kBuild);
+  options.dsn = dsn_;
+  if (start_) start_(options);
+  crashLog().info("Sentry initialized");
+}
+
+void CrashReportingService::toggleCrashReporting() {
+  const bool enabled = isCrashReportingEnabled();
+  {
+    auto settings = openSettings_();
+    settings->setValue(kCrashReportingEnabledKey, !enabled);
+    settings->sync();
+  }
+  if (isCrashReportingEnabled()) startCrashReporting();
+}
+
+void startCrashReporter(const CrashReporterOptions& options, const std::string& crashDirectory) {
+  if (!installCrashHandlers(crashDirectory, options.releaseName))
+    crashLog().debug("crash handlers not installed: %s cannot be used", {crashDirectory});
+
+  const auto dsn = parseSentryDsn(QString::fromStdString(options.dsn));
+  if (!dsn) {
+    crashLog().debug("crash-report DSN is not usable; records stay on disk");
+    return;
+  }
+  // One uploader for the whole run; a second start only sends again.
+  static CrashUploader* uploader = nullptr;
+  if (!uploader) {
+    EnvelopeOptions envelope;
+    envelope.release = QString::fromStdString(options.releaseName);
+    envelope.environment = QString::fromStdString(options.environment);
+    envelope.attachStacktrace = options.attachStacktrace;
+    envelope.homePath = QDir::homePath();
+    uploader = new CrashUploader(QString::fromStdString(crashDirectory), *dsn, envelope, QCoreApplication::instance());
+  }
+  uploader->sendPending();
+}
+
+std::unique_ptr<CrashReporting> makeCrashReporting() {
+  return std::make_unique<CrashReportingService>(
+      config::crashReportingDSN, openPreferences,
+      [](const CrashReporterOptions& options) { startCrashReporter(options, defaultCrashDirectory()); });
+}
+
+}  // namespace velmora::app
