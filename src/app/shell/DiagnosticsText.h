@@ -1,0 +1,65 @@
+#pragma once
+
+// The texts of the diagnostics and About dialogs, built from plain values so
+// they can be checked without a display, and the one function that reads
+// those values from the audio platform and the screen list.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "audio/AudioHardware.h"
+#include "display/ScreenInfo.h"
+#include "platform/Screens.h"
+
+namespace velmora::app {
+
+// What one output device reports about itself; failed reads are already
+// their neutral values.
+struct DeviceFacts {
+  AudioDeviceID id = 0;
+  std::optional<std::string> name;
+  bool alive = false;
+  bool canBeDefault = false;
+  std::uint32_t transport = 0;
+};
+
+struct DisplayMapping {
+  DisplayID displayID = 0;
+  AudioDeviceID deviceID = 0;
+  std::optional<std::string> deviceName;
+};
+
+struct DiagnosticsSnapshot {
+  std::vector<PlatformScreen> screens;
+  std::vector<DisplayMapping> mappings;
+  AudioDeviceID defaultDevice = 0;
+  std::vector<DeviceFacts> devices;
+};
+
+// "• <display> → <device> [id=<device id>]"; the display is named by the
+// first screen whose screen number equals displayID, else "Display <id>".
+std::string mappingLine(const DisplayMapping& mapping, const std::vector<PlatformScreen>& screens);
+
+// "• id=<id> "<name>" alive=… canDef=… transport=…"; an unreadable name is "?".
+std::string deviceLine(const DeviceFacts& device);
+
+// One line per mapping, in ascending code-point order, or the single
+// "(no display→audio mappings found)".
+std::vector<std::string> mappingLines(const std::vector<DisplayMapping>& mappings,
+                                      const std::vector<PlatformScreen>& screens);
+
+// The mapping lines, an empty line, the device header and the device lines,
+// one newline between lines and none at the end.
+std::string diagnosticsText(const DiagnosticsSnapshot& snapshot);
+
+// A fresh display map and a fresh read of every output device.
+DiagnosticsSnapshot readDiagnostics(const AudioHardware& audio, ScreensSource& screens);
+
+inline constexpr const char* kDiagnosticsTitle = "Display \u2192 Audio Mappings";
+
+// The About dialog's informative text; an empty version reads "?".
+std::string aboutText(const std::string& version, const std::string& supportContact, const std::string& copyright);
+
+}  // namespace velmora::app

@@ -1,0 +1,56 @@
+// Velmora's entry: the Qt application, the Linux back ends on its main
+// thread's queue, one AppMain, and the event loop until Quit.
+#include <QApplication>
+#include <memory>
+
+#include "app/services/ShellServices.h"
+#include "app/shell/AppMain.h"
+#include "app/shell/DiagnosticsText.h"
+#include "app/shell/QtMainQueue.h"
+#include "audio/AudioHardware.h"
+#include "platform/Log.h"
+#include "platform/linux/LinuxPlatform.h"
+#include "routing/RoutingCoordinator.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Velmora"));
+  QApplication::setOrganizationDomain(QStringLiteral("quennet.co"));
+  QApplication::setDesktopFileName(QStringLiteral("co.quennet.velmora"));
+  // A tray application has no window whose closing should end it.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  velmora::setLogSink(velmora::linuxos::makeSystemLogSink());
+  auto mainQueue = std::make_shared<velmora::app::QtMainQueue>();
+  const velmora::Platform platform = velmora::linuxos::makeLinuxPlatform(mainQueue);
+
+  velmora::app::AppMain::Dependencies deps;
+  deps.makeCoordinator = [platform] {
+    auto coordinator = velmora::RoutingCoordinator::create(platform);
+    std::weak_ptr<velmora::RoutingCoordinator> weak = coordinator;
+    velmora::app::AppMain::Routing routing;
+    routing.setOnStatusChanged = [weak](velmora::RoutingCoordinator::StatusCallback callback) {
+      if (auto c = weak.lock()) c->onStatusChanged = std::move(callback);
+    };
+    routing.startRouting = [weak] {
+      if (auto c = weak.lock()) c->startRouting();
+    };
+    routing.keepAlive = coordinator;
+    return routing;
+  };
+  deps.launchAtLogin = velmora::app::makeLaunchAtLogin();
+  deps.crashReporting = velmora::app::makeCrashReporting();
+  deps.makeUpdater = [] { return velmora::app::makeUpdater(); };
+  deps.diagnosticsText = [platform]() -> std::string {
+    if (!platform.screens) return {};
+    return velmora::app::diagnosticsText(
+        velmora::app::readDiagnostics(velmora::AudioHardware(platform.audio), *platform.screens));
+  };
+
+  auto appMain = std::make_unique<velmora::app::AppMain>(std::move(deps));
+  appMain->applicationWillFinishLaunching();
+  appMain->applicationDidFinishLaunching();
+  const int status = application.exec();
+  appMain.reset();
+  return status;
+}

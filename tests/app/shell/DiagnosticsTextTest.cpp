@@ -1,0 +1,109 @@
+#include "app/shell/DiagnosticsText.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "platform/sim/SimAudio.h"
+#include "platform/sim/SimScreens.h"
+
+namespace velmora::app {
+namespace {
+
+PlatformScreen screen(std::optional<PlatformValue> number, std::string name, double x = 0) {
+  return {std::move(number), Rect{x, 0, 1920, 1080}, std::move(name)};
+}
+
+DeviceFacts studioTV() {
+  return {73, "Studio TV", true, true, fourCharCode("hdmi")};
+}
+
+TEST(DiagnosticsText, StudioTVExample) {
+  DiagnosticsSnapshot snapshot;
+  snapshot.screens = {screen(std::int64_t{5}, "Studio TV")};
+  snapshot.mappings = {{5, 73, "Studio TV"}};
+  snapshot.defaultDevice = 73;
+  snapshot.devices = {studioTV()};
+
+  EXPECT_EQ(diagnosticsText(snapshot),
+            "\u2022 Studio TV \u2192 Studio TV [id=73]\n"
+            "\n"
+            "ALL OUTPUT DEVICES (current default = 73):\n"
+            "\u2022 id=73 \"Studio TV\" alive=true canDef=true transport=hdmi");
+}
+
+TEST(DiagnosticsText, FailedReadsBecomeFixedTexts) {
+  EXPECT_EQ(deviceLine({12, std::nullopt, true, true, fourCharCode("usb ")}),
+            "\u2022 id=12 \"?\" alive=true canDef=true transport=usb ");
+  EXPECT_EQ(deviceLine({12, "", false, false, fourCharCode("bltn")}),
+            "\u2022 id=12 \"\" alive=false canDef=false transport=bltn");
+
+  // The screen is matched by its number only; a missing or ill-typed number
+  // falls back to the display id.
+  const std::vector<PlatformScreen> screens = {screen(std::nullopt, "Left"), screen(std::string("9"), "Middle"),
+                                               screen(9.5, "Right")};
+  EXPECT_EQ(mappingLine({9, 40, std::nullopt}, screens), "\u2022 Display 9 \u2192 Unknown [id=40]");
+  EXPECT_EQ(mappingLine({9, 40, ""}, {screen(std::int64_t{9}, "Dell U2720Q")}), "\u2022 Dell U2720Q \u2192  [id=40]");
+}
+
+TEST(DiagnosticsText, NoMappingsAndNoDevices) {
+  DiagnosticsSnapshot snapshot;
+  EXPECT_EQ(diagnosticsText(snapshot),
+            "(no display\u2192audio mappings found)\n"
+            "\n"
+            "ALL OUTPUT DEVICES (current default = 0):");
+
+  snapshot.devices = {studioTV(), {4, "Headphones", true, true, fourCharCode("usb ")}};
+  EXPECT_EQ(diagnosticsText(snapshot),
+            "(no display\u2192audio mappings found)\n"
+            "\n"
+            "ALL OUTPUT DEVICES (current default = 0):\n"
+            "\u2022 id=73 \"Studio TV\" alive=true canDef=true transport=hdmi\n"
+            "\u2022 id=4 \"Headphones\" alive=true canDef=true transport=usb ")
+      << "devices keep the platform's order";
+}
+
+TEST(DiagnosticsText, MappingLinesSortByCodePoint) {
+  const std::vector<PlatformScreen> screens = {screen(std::int64_t{1}, "\u00c9cran"), screen(std::int64_t{2}, "Zeta"),
+                                               screen(std::int64_t{3}, "alpha")};
+  // Code-point order, not the user's collation: 'Z' < 'a' < 'É'.
+  EXPECT_EQ(mappingLines({{1, 10, "A"}, {3, 30, "C"}, {2, 20, "B"}}, screens),
+            (std::vector<std::string>{"\u2022 Zeta \u2192 B [id=20]", "\u2022 alpha \u2192 C [id=30]",
+                                      "\u2022 \u00c9cran \u2192 A [id=10]"}));
+}
+
+TEST(DiagnosticsText, ReadsAFreshSnapshotFromThePlatform) {
+  auto audio = std::make_shared<sim::SimAudio>();
+  ASSERT_TRUE(audio->addDevice({73, "Studio TV", true, true, true, fourCharCode("hdmi")}));
+  ASSERT_TRUE(audio->addDevice({80, std::nullopt, true, true, false, fourCharCode("usb ")}));
+  ASSERT_TRUE(audio->setInitialDefault(73));
+  sim::SimScreens screens({screen(std::int64_t{5}, "Studio TV")});
+
+  const DiagnosticsSnapshot snapshot = readDiagnostics(AudioHardware(audio), screens);
+  EXPECT_EQ(diagnosticsText(snapshot),
+            "\u2022 Studio TV \u2192 Studio TV [id=73]\n"
+            "\n"
+            "ALL OUTPUT DEVICES (current default = 73):\n"
+            "\u2022 id=73 \"Studio TV\" alive=true canDef=true transport=hdmi\n"
+            "\u2022 id=80 \"?\" alive=false canDef=true transport=usb ");
+
+  audio->fail(sim::SimAudio::Operation::defaultOutputDevice, -1);
+  audio->fail(sim::SimAudio::Operation::outputDevices, -1);
+  EXPECT_EQ(diagnosticsText(readDiagnostics(AudioHardware(audio), screens)),
+            "(no display\u2192audio mappings found)\n\nALL OUTPUT DEVICES (current default = 0):");
+}
+
+TEST(AboutText, VersionContactAndCopyright) {
+  EXPECT_EQ(aboutText("1.4", "support@quennet.co", "Copyright \u00a9 2026 Quennet."),
+            "Version 1.4\n\n"
+            "Routes audio to the speakers of whichever display has the active video.\n\n"
+            "Bug reports and questions: support@quennet.co\n\n"
+            "Copyright \u00a9 2026 Quennet.");
+  EXPECT_EQ(aboutText("", "support@quennet.co", ""),
+            "Version ?\n\n"
+            "Routes audio to the speakers of whichever display has the active video.\n\n"
+            "Bug reports and questions: support@quennet.co\n\n");
+}
+
+}  // namespace
+}  // namespace velmora::app
