@@ -1,0 +1,521 @@
+#include "platform/linux/pulse/PulseModel.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "platform/Queue.h"
+#include "platform/linux/pulse/PulseText.h"
+
+namespace velmora::linuxos::pulse {
+namespace {
+
+const std::string* property(const Properties& properties, const std::string& key) {
+  auto it = properties.find(key);
+  return it == properties.end() ? nullptr : &it->second;
+}
+
+bool containsIgnoringCase(std::string_view text, std::string_view word) {
+  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+  return std::search(text.begin(), text.end(), word.begin(), word.end(),
+                     [&](char a, char b) { return lower(a) == lower(b); }) != text.end();
+}
+
+OSStatus writeU32(std::uint32_t value, std::uint32_t& ioDataSize, void* outData) {
+  if (ioDataSize < sizeof value || !outData) return kAudioHardwareBadPropertySizeError;
+  std::memcpy(outData, &value, sizeof value);
+  ioDataSize = sizeof value;
+  return kAudioHardwareNoError;
+}
+
+// As many ids as fit; ioDataSize tells how many bytes were written.
+OSStatus writeIds(const std::vector<AudioObjectID>& ids, std::uint32_t& ioDataSize, void* outData) {
+  const std::size_t count = std::min<std::size_t>(ids.size(), ioDataSize / sizeof(AudioObjectID));
+  if (count && !outData) return kAudioHardwareBadPropertySizeError;
+  if (count) std::memcpy(outData, ids.data(), count * sizeof(AudioObjectID));
+  ioDataSize = static_cast<std::uint32_t>(count * sizeof(AudioObjectID));
+  return kAudioHardwareNoError;
+}
+
+constexpr std::uint32_t kStreamConfigurationSize = 2 * sizeof(std::uint32_t);
+
+}  // namespace
+
+void deliver(const std::vector<Delivery>& deliveries) {
+  for (const auto& delivery : deliveries) {
+    if (delivery.queue) {
+      delivery.queue->async([block = delivery.block, address = delivery.address] { block(1, &address); });
+    } else {
+      delivery.block(1, &delivery.address);
+    }
+  }
+}
+
+// --- Feeding ---------------------------------------------------------------
+
+void PulseModel::beginLoading() {
+  std::lock_guard lock(mutex_);
+  loading_ = true;
+  connected_ = false;
+}
+
+Notices PulseModel::finishLoading() {
+  std::lock_guard lock(mutex_);
+  loading_ = false;
+  connected_ = true;
+  previousSinkIds_.clear();
+  Notices notices;
+  listenersLocked(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList, notices);
+  listenersLocked(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice, notices);
+  reportedDefault_ = defaultSinkLocked();
+  auto signature = signatureLocked();
+  notices.sinksChanged = signature != reportedSinks_;
+  reportedSinks_ = std::move(signature);
+  return notices;
+}
+
+Notices PulseModel::disconnect() {
+  std::lock_guard lock(mutex_);
+  for (const auto& sink : sinks_)
+    previousSinkIds_.emplace(sink.reply.name, sink.id);
+  // Process objects are gone for good, and their listeners with them.
+  std::erase_if(listeners_, [&](const Listener& l) { return findStreamLocked(l.object) != nullptr; });
+  sinks_.clear();
+  streams_.clear();
+  cards_.clear();
+  clients_.clear();
+  defaultSinkName_.reset();
+  loading_ = false;
+  connected_ = false;
+  reportedDefault_ = 0;
+  Notices notices;
+  auto signature = signatureLocked();
+  notices.sinksChanged = signature != reportedSinks_;
+  reportedSinks_ = std::move(signature);
+  return notices;
+}
+
+Notices PulseModel::updateSink(const SinkReply& reply) {
+  std::lock_guard lock(mutex_);
+  auto it = std::find_if(sinks_.begin(), sinks_.end(), [&](const Sink& s) { return s.reply.index == reply.index; });
+  if (it != sinks_.end() && it->reply.name == reply.name) {
+    it->reply = reply;
+  } else {
+    // An index that now names another sink is another object.
+    if (it != sinks_.end()) sinks_.erase(it);
+    AudioObjectID id = 0;
+    if (auto previous = previousSinkIds_.find(reply.name); previous != previousSinkIds_.end()) {
+      id = previous->second;
+      previousSinkIds_.erase(previous);
+    } else {
+      id = newIdLocked();
+    }
+    sinks_.push_back(Sink{id, reply});
+  }
+  return settleLocked({});
+}
+
+Notices PulseModel::removeSink(std::uint32_t index) {
+  std::lock_guard lock(mutex_);
+  std::erase_if(sinks_, [&](const Sink& s) { return s.reply.index == index; });
+  // The default is judged on the server's next word: it moves the default
+  // away from a removed sink itself, and a notice of "none" meanwhile would
+  // be taken for a change.
+  Notices notices;
+  if (!loading_ && connected_) {
+    auto signature = signatureLocked();
+    notices.sinksChanged = signature != reportedSinks_;
+    reportedSinks_ = std::move(signature);
+  }
+  return notices;
+}
+
+Notices PulseModel::updateSinkInput(const SinkInputReply& reply) {
+  std::lock_guard lock(mutex_);
+  Notices notices;
+  auto it =
+      std::find_if(streams_.begin(), streams_.end(), [&](const Stream& s) { return s.reply.index == reply.index; });
+  if (it == streams_.end()) {
+    streams_.push_back(Stream{newIdLocked(), reply});
+    if (!loading_ && connected_) {
+      listenersLocked(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList, notices);
+    }
+  } else {
+    const bool runningChanged = it->reply.corked != reply.corked;
+    it->reply = reply;
+    if (runningChanged && !loading_ && connected_) {
+      listenersLocked(it->id, kAudioProcessPropertyIsRunningOutput, notices);
+    }
+  }
+  return settleLocked(std::move(notices));
+}
+
+Notices PulseModel::removeSinkInput(std::uint32_t index) {
+  std::lock_guard lock(mutex_);
+  Notices notices;
+  auto it = std::find_if(streams_.begin(), streams_.end(), [&](const Stream& s) { return s.reply.index == index; });
+  if (it == streams_.end()) return notices;
+  const AudioObjectID id = it->id;
+  streams_.erase(it);
+  std::erase_if(listeners_, [&](const Listener& l) { return l.object == id; });
+  if (!loading_ && connected_) {
+    listenersLocked(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList, notices);
+  }
+  return notices;
+}
+
+Notices PulseModel::updateServer(const ServerReply& reply) {
+  std::lock_guard lock(mutex_);
+  defaultSinkName_ = reply.defaultSinkName;
+  return settleLocked({});
+}
+
+Notices PulseModel::updateCard(const CardReply& reply) {
+  std::lock_guard lock(mutex_);
+  cards_[reply.index] = reply;
+  return settleLocked({});
+}
+
+Notices PulseModel::removeCard(std::uint32_t index) {
+  std::lock_guard lock(mutex_);
+  cards_.erase(index);
+  return settleLocked({});
+}
+
+Notices PulseModel::updateClient(const ClientReply& reply) {
+  std::lock_guard lock(mutex_);
+  clients_[reply.index] = reply.properties;
+  return {};
+}
+
+Notices PulseModel::removeClient(std::uint32_t index) {
+  std::lock_guard lock(mutex_);
+  clients_.erase(index);
+  return {};
+}
+
+Notices PulseModel::settleLocked(Notices notices) {
+  if (loading_ || !connected_) return notices;
+  const AudioObjectID current = defaultSinkLocked();
+  if (current != reportedDefault_) {
+    reportedDefault_ = current;
+    listenersLocked(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice, notices);
+  }
+  auto signature = signatureLocked();
+  if (signature != reportedSinks_) {
+    notices.sinksChanged = true;
+    reportedSinks_ = std::move(signature);
+  }
+  return notices;
+}
+
+void PulseModel::listenersLocked(AudioObjectID object, AudioObjectPropertySelector selector, Notices& notices) const {
+  for (const auto& listener : listeners_) {
+    if (listener.object == object && listener.address.mSelector == selector) {
+      notices.deliveries.push_back(Delivery{listener.queue, listener.block, listener.address});
+    }
+  }
+}
+
+AudioObjectID PulseModel::newIdLocked() {
+  // 2^32 objects would take centuries; skip the reserved ids all the same.
+  while (nextId_ == kAudioObjectUnknown || nextId_ == kAudioObjectSystemObject)
+    ++nextId_;
+  return nextId_++;
+}
+
+// --- Derived values ----------------------------------------------------------
+
+const PulseModel::Sink* PulseModel::findSinkLocked(AudioObjectID id) const {
+  for (const auto& sink : sinks_) {
+    if (sink.id == id) return &sink;
+  }
+  return nullptr;
+}
+
+const PulseModel::Stream* PulseModel::findStreamLocked(AudioObjectID id) const {
+  for (const auto& stream : streams_) {
+    if (stream.id == id) return &stream;
+  }
+  return nullptr;
+}
+
+AudioObjectID PulseModel::defaultSinkLocked() const {
+  if (!defaultSinkName_) return 0;
+  for (const auto& sink : sinks_) {
+    if (sink.reply.name == *defaultSinkName_) return sink.id;
+  }
+  return 0;
+}
+
+std::string PulseModel::sinkDisplayNameLocked(const Sink& sink) const {
+  std::string name = validUtf8(sink.reply.description ? *sink.reply.description : sink.reply.name);
+  // The monitor's own name (from its ELD) where the server knows it: it is
+  // what pairs HDMI and DisplayPort speakers with their display.
+  if (!sink.reply.card || !sink.reply.activePort) return name;
+  auto card = cards_.find(*sink.reply.card);
+  if (card == cards_.end()) return name;
+  for (const auto& port : card->second.ports) {
+    if (port.name != *sink.reply.activePort) continue;
+    const std::string* product = property(port.properties, "device.product.name");
+    if (!product) break;
+    const std::string monitor = validUtf8(trimPadding(*product));
+    if (!monitor.empty() && name.find(monitor) == std::string::npos) {
+      name = validUtf8(name + " (" + monitor + ")");
+    }
+    break;
+  }
+  return name;
+}
+
+std::uint32_t PulseModel::transportLocked(const Sink& sink) const {
+  const SinkReply& r = sink.reply;
+  const std::string bus = [&] {
+    const std::string* value = property(r.properties, "device.bus");
+    return value ? *value : std::string();
+  }();
+  const std::string port = r.activePort.value_or("");
+  if (containsIgnoringCase(port, "displayport") || containsIgnoringCase(r.activePortDescription, "displayport")) {
+    return fourCharCode("dprt");
+  }
+  if (r.activePortType == PortType::hdmi || containsIgnoringCase(port, "hdmi")) return fourCharCode("hdmi");
+  const std::string* api = property(r.properties, "device.api");
+  if (r.activePortType == PortType::bluetooth || bus == "bluetooth" || (api && *api == "bluez5")) {
+    return fourCharCode("blue");
+  }
+  if (r.activePortType == PortType::usb || bus == "usb") return fourCharCode("usb ");
+  // A sink without a card is made in software: a null sink, a filter, a
+  // network tunnel.
+  if (!r.card) return fourCharCode("virt");
+  return fourCharCode("bltn");
+}
+
+std::optional<Pid> PulseModel::streamPidLocked(const Stream& stream) const {
+  // The pid the server saw on the connection beats the one the client wrote.
+  const Properties* client = nullptr;
+  if (stream.reply.client) {
+    if (auto it = clients_.find(*stream.reply.client); it != clients_.end()) client = &it->second;
+  }
+  for (const Properties* properties : {&stream.reply.properties, client}) {
+    if (!properties) continue;
+    if (const std::string* verified = property(*properties, "pipewire.sec.pid")) {
+      if (auto pid = parsePid(*verified)) return pid;
+    }
+  }
+  if (const std::string* claimed = property(stream.reply.properties, "application.process.id")) {
+    return parsePid(*claimed);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> PulseModel::streamBundleIDLocked(const Stream& stream) const {
+  // A sandboxed application's id as its portal vouches for it, else the id
+  // the application gives itself.
+  for (const char* key : {"pipewire.access.portal.app_id", "application.id"}) {
+    if (const std::string* value = property(stream.reply.properties, key)) {
+      std::string id = validUtf8(trimPadding(*value));
+      if (!id.empty()) return id;
+    }
+  }
+  return std::nullopt;
+}
+
+PulseModel::Signature PulseModel::signatureLocked() const {
+  Signature signature;
+  for (const auto& sink : sinks_)
+    signature.emplace_back(sink.id, sinkDisplayNameLocked(sink));
+  return signature;
+}
+
+// --- Queries ------------------------------------------------------------------
+
+bool PulseModel::isConnected() const {
+  std::lock_guard lock(mutex_);
+  return connected_;
+}
+
+std::optional<std::string> PulseModel::sinkName(AudioObjectID id) const {
+  std::lock_guard lock(mutex_);
+  if (!connected_) return std::nullopt;
+  const Sink* sink = findSinkLocked(id);
+  return sink ? std::optional(sink->reply.name) : std::nullopt;
+}
+
+AudioObjectID PulseModel::defaultSink() const {
+  std::lock_guard lock(mutex_);
+  return connected_ ? defaultSinkLocked() : 0;
+}
+
+std::optional<std::uint32_t> PulseModel::sinkInputIndex(AudioObjectID id) const {
+  std::lock_guard lock(mutex_);
+  const Stream* stream = connected_ ? findStreamLocked(id) : nullptr;
+  return stream ? std::optional(stream->reply.index) : std::nullopt;
+}
+
+// --- AudioObjects -----------------------------------------------------------
+
+OSStatus PulseModel::getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                         std::uint32_t& outDataSize) const {
+  std::lock_guard lock(mutex_);
+  const bool live = connected_;
+  if (object == kAudioObjectSystemObject) {
+    switch (address.mSelector) {
+      case kAudioHardwarePropertyDevices:
+        outDataSize = live ? static_cast<std::uint32_t>(sinks_.size() * sizeof(AudioObjectID)) : 0;
+        return kAudioHardwareNoError;
+      case kAudioHardwarePropertyProcessObjectList:
+        outDataSize = live ? static_cast<std::uint32_t>(streams_.size() * sizeof(AudioObjectID)) : 0;
+        return kAudioHardwareNoError;
+      case kAudioHardwarePropertyDefaultOutputDevice:
+        outDataSize = sizeof(AudioObjectID);
+        return kAudioHardwareNoError;
+      default:
+        return kAudioHardwareUnknownPropertyError;
+    }
+  }
+  if (const Sink* sink = live ? findSinkLocked(object) : nullptr) {
+    switch (address.mSelector) {
+      case kAudioDevicePropertyStreamConfiguration:
+        outDataSize = address.mScope == kAudioObjectPropertyScopeOutput && sink->reply.channels > 0
+                          ? kStreamConfigurationSize
+                          : 0;
+        return kAudioHardwareNoError;
+      case kAudioObjectPropertyName:
+        outDataSize = kAudioStringRefSize;
+        return kAudioHardwareNoError;
+      case kAudioDevicePropertyDeviceCanBeDefaultDevice:
+      case kAudioDevicePropertyDeviceIsAlive:
+      case kAudioDevicePropertyTransportType:
+        outDataSize = sizeof(std::uint32_t);
+        return kAudioHardwareNoError;
+      default:
+        return kAudioHardwareUnknownPropertyError;
+    }
+  }
+  if (live && findStreamLocked(object)) {
+    switch (address.mSelector) {
+      case kAudioProcessPropertyIsRunningOutput:
+      case kAudioProcessPropertyPID:
+        outDataSize = sizeof(std::uint32_t);
+        return kAudioHardwareNoError;
+      case kAudioProcessPropertyBundleID:
+        outDataSize = kAudioStringRefSize;
+        return kAudioHardwareNoError;
+      default:
+        return kAudioHardwareUnknownPropertyError;
+    }
+  }
+  return kAudioHardwareBadObjectError;
+}
+
+OSStatus PulseModel::getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                     std::uint32_t& ioDataSize, void* outData) const {
+  std::lock_guard lock(mutex_);
+  const bool live = connected_;
+  if (object == kAudioObjectSystemObject) {
+    std::vector<AudioObjectID> ids;
+    switch (address.mSelector) {
+      case kAudioHardwarePropertyDevices:
+        if (live) {
+          for (const auto& sink : sinks_)
+            ids.push_back(sink.id);
+        }
+        return writeIds(ids, ioDataSize, outData);
+      case kAudioHardwarePropertyProcessObjectList:
+        if (live) {
+          for (const auto& stream : streams_)
+            ids.push_back(stream.id);
+        }
+        return writeIds(ids, ioDataSize, outData);
+      case kAudioHardwarePropertyDefaultOutputDevice:
+        return writeU32(live ? defaultSinkLocked() : 0, ioDataSize, outData);
+      default:
+        return kAudioHardwareUnknownPropertyError;
+    }
+  }
+  if (const Sink* sink = live ? findSinkLocked(object) : nullptr) {
+    switch (address.mSelector) {
+      case kAudioDevicePropertyStreamConfiguration: {
+        // One buffer with the sink's channels; only its size matters to us.
+        if (address.mScope != kAudioObjectPropertyScopeOutput || sink->reply.channels == 0) {
+          ioDataSize = 0;
+          return kAudioHardwareNoError;
+        }
+        if (ioDataSize < kStreamConfigurationSize || !outData) return kAudioHardwareBadPropertySizeError;
+        const std::uint32_t layout[2] = {1, sink->reply.channels};
+        std::memcpy(outData, layout, sizeof layout);
+        ioDataSize = sizeof layout;
+        return kAudioHardwareNoError;
+      }
+      case kAudioDevicePropertyDeviceCanBeDefaultDevice:
+        return writeU32(1, ioDataSize, outData);
+      case kAudioDevicePropertyDeviceIsAlive:
+        return writeU32(sink->reply.activePortUnavailable ? 0 : 1, ioDataSize, outData);
+      case kAudioDevicePropertyTransportType:
+        return writeU32(transportLocked(*sink), ioDataSize, outData);
+      case kAudioObjectPropertyName:
+        return kAudioHardwareIllegalOperationError;  // a string: getPropertyString
+      default:
+        return kAudioHardwareUnknownPropertyError;
+    }
+  }
+  if (const Stream* stream = live ? findStreamLocked(object) : nullptr) {
+    switch (address.mSelector) {
+      case kAudioProcessPropertyIsRunningOutput:
+        return writeU32(stream->reply.corked ? 0 : 1, ioDataSize, outData);
+      case kAudioProcessPropertyPID: {
+        auto pid = streamPidLocked(*stream);
+        if (!pid) return kAudioHardwareUnspecifiedError;
+        return writeU32(static_cast<std::uint32_t>(*pid), ioDataSize, outData);
+      }
+      case kAudioProcessPropertyBundleID:
+        return kAudioHardwareIllegalOperationError;  // a string: getPropertyString
+      default:
+        return kAudioHardwareUnknownPropertyError;
+    }
+  }
+  return kAudioHardwareBadObjectError;
+}
+
+OSStatus PulseModel::getPropertyString(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                       std::uint32_t& ioDataSize, AudioStringRef& outString) const {
+  std::lock_guard lock(mutex_);
+  if (ioDataSize < kAudioStringRefSize) return kAudioHardwareBadPropertySizeError;
+  const Sink* sink = connected_ ? findSinkLocked(object) : nullptr;
+  const Stream* stream = connected_ ? findStreamLocked(object) : nullptr;
+  if (!sink && !stream) {
+    return object == kAudioObjectSystemObject ? kAudioHardwareUnknownPropertyError : kAudioHardwareBadObjectError;
+  }
+  if (sink && address.mSelector == kAudioObjectPropertyName) {
+    outString = sinkDisplayNameLocked(*sink);
+  } else if (stream && address.mSelector == kAudioProcessPropertyBundleID) {
+    outString = streamBundleIDLocked(*stream);
+  } else {
+    return kAudioHardwareUnknownPropertyError;
+  }
+  ioDataSize = kAudioStringRefSize;
+  return kAudioHardwareNoError;
+}
+
+OSStatus PulseModel::addPropertyListenerBlock(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                              std::shared_ptr<SerialQueue> queue,
+                                              AudioObjectPropertyListenerBlock block) {
+  std::lock_guard lock(mutex_);
+  if (!block) return kAudioHardwareIllegalOperationError;
+  if (object == kAudioObjectSystemObject) {
+    if (address.mSelector != kAudioHardwarePropertyDefaultOutputDevice &&
+        address.mSelector != kAudioHardwarePropertyProcessObjectList) {
+      return kAudioHardwareUnknownPropertyError;
+    }
+  } else if (connected_ && findStreamLocked(object)) {
+    if (address.mSelector != kAudioProcessPropertyIsRunningOutput) return kAudioHardwareUnknownPropertyError;
+  } else if (connected_ && findSinkLocked(object)) {
+    return kAudioHardwareUnknownPropertyError;
+  } else {
+    return kAudioHardwareBadObjectError;
+  }
+  listeners_.push_back(Listener{object, address, std::move(queue), std::move(block)});
+  return kAudioHardwareNoError;
+}
+
+}  // namespace velmora::linuxos::pulse

@@ -1,0 +1,469 @@
+#include "platform/linux/pulse/PulseModel.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/Queue.h"
+#include "platform/linux/pulse/PulseText.h"
+
+namespace velmora::linuxos::pulse {
+namespace {
+
+// Records what is queued so a test can see where blocks would run.
+class RecordingQueue final : public SerialQueue {
+ public:
+  const std::string& label() const override { return label_; }
+  void async(std::function<void()> block) override { blocks.push_back(std::move(block)); }
+  std::shared_ptr<WorkItem> asyncAfter(Duration, std::function<void()>) override { return nullptr; }
+  std::shared_ptr<RepeatingTimer> makeTimer(Duration, Duration, Duration, std::function<void()>) override {
+    return nullptr;
+  }
+  void runAll() {
+    auto pending = std::move(blocks);
+    blocks.clear();
+    for (auto& block : pending)
+      block();
+  }
+  std::vector<std::function<void()>> blocks;
+
+ private:
+  std::string label_ = "recording";
+};
+
+AudioObjectPropertyAddress global(AudioObjectPropertySelector selector) {
+  return {selector, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMain};
+}
+
+SinkReply sink(std::uint32_t index, std::string name, std::optional<std::string> description) {
+  SinkReply reply;
+  reply.index = index;
+  reply.name = std::move(name);
+  reply.description = std::move(description);
+  reply.channels = 2;
+  return reply;
+}
+
+SinkInputReply stream(std::uint32_t index, bool corked, Properties properties = {}) {
+  SinkInputReply reply;
+  reply.index = index;
+  reply.corked = corked;
+  reply.properties = std::move(properties);
+  return reply;
+}
+
+class PulseModelTest : public ::testing::Test {
+ protected:
+  void connect(const std::vector<SinkReply>& sinks, std::optional<std::string> defaultSink,
+               const std::vector<SinkInputReply>& streams = {}) {
+    model.beginLoading();
+    model.updateServer(ServerReply{std::move(defaultSink)});
+    for (const auto& s : sinks)
+      EXPECT_TRUE(model.updateSink(s).deliveries.empty());
+    for (const auto& s : streams)
+      EXPECT_TRUE(model.updateSinkInput(s).deliveries.empty());
+    apply(model.finishLoading());
+  }
+
+  // Counts every listener firing by selector, and the sinks-changed hook.
+  void listen(AudioObjectID object, AudioObjectPropertySelector selector) {
+    ASSERT_EQ(
+        model.addPropertyListenerBlock(object, global(selector), nullptr,
+                                       [this, selector](std::uint32_t count, const AudioObjectPropertyAddress* a) {
+                                         ASSERT_EQ(count, 1u);
+                                         EXPECT_EQ(a->mSelector, selector);
+                                         ++fired[selector];
+                                       }),
+        kAudioHardwareNoError);
+  }
+
+  void apply(const Notices& notices) {
+    deliver(notices.deliveries);
+    if (notices.sinksChanged) ++sinksChanged;
+  }
+
+  std::vector<AudioObjectID> list(AudioObjectPropertySelector selector) {
+    std::uint32_t size = 0;
+    EXPECT_EQ(model.getPropertyDataSize(kAudioObjectSystemObject, global(selector), size), kAudioHardwareNoError);
+    std::vector<AudioObjectID> ids(size / 4);
+    EXPECT_EQ(model.getPropertyData(kAudioObjectSystemObject, global(selector), size, ids.data()),
+              kAudioHardwareNoError);
+    return ids;
+  }
+
+  std::uint32_t u32(AudioObjectID object, AudioObjectPropertySelector selector, OSStatus* status = nullptr,
+                    AudioObjectPropertyScope scope = kAudioObjectPropertyScopeGlobal) {
+    std::uint32_t value = 0;
+    std::uint32_t size = sizeof value;
+    const OSStatus s = model.getPropertyData(object, {selector, scope, 0}, size, &value);
+    if (status) *status = s;
+    return s == kAudioHardwareNoError ? value : 0;
+  }
+
+  AudioStringRef text(AudioObjectID object, AudioObjectPropertySelector selector, OSStatus* status = nullptr) {
+    AudioStringRef out;
+    std::uint32_t size = kAudioStringRefSize;
+    const OSStatus s = model.getPropertyString(object, global(selector), size, out);
+    if (status) *status = s;
+    return out;
+  }
+
+  std::optional<Pid> pid(AudioObjectID object) {
+    OSStatus status = 0;
+    const auto value = u32(object, kAudioProcessPropertyPID, &status);
+    if (status != kAudioHardwareNoError) return std::nullopt;
+    return static_cast<Pid>(value);
+  }
+
+  PulseModel model;
+  std::map<AudioObjectPropertySelector, int> fired;
+  int sinksChanged = 0;
+};
+
+TEST_F(PulseModelTest, SinksAreDevicesWithOurOwnIdsInServerOrder) {
+  auto hdmi = sink(7, "alsa_output.hdmi", "HDA Intel PCH HDMI 1");
+  hdmi.card = 3;
+  hdmi.activePort = "hdmi-output-0";
+  hdmi.activePortType = PortType::hdmi;
+  auto usb = sink(2, "alsa_output.usb", "USB Speakers");
+  usb.card = 4;
+  usb.properties["device.bus"] = "usb";
+  auto bt = sink(9, "bluez_output.aa", "Headphones");
+  bt.card = 5;
+  bt.properties["device.api"] = "bluez5";
+  auto dp = sink(1, "alsa_output.dp", "Monitor");
+  dp.card = 3;
+  dp.activePort = "[Out] DisplayPort1";
+  dp.activePortUnavailable = true;
+  auto null = sink(0, "a", std::nullopt);
+  null.channels = 0;
+  connect({hdmi, usb, bt, dp, null}, "alsa_output.usb");
+
+  const auto ids = list(kAudioHardwarePropertyDevices);
+  ASSERT_EQ(ids.size(), 5u);
+  EXPECT_EQ(std::set<AudioObjectID>(ids.begin(), ids.end()).size(), 5u);
+  for (auto id : ids)
+    EXPECT_GT(id, kAudioObjectSystemObject);
+  EXPECT_EQ(u32(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice), ids[1]);
+
+  EXPECT_EQ(text(ids[0], kAudioObjectPropertyName), "HDA Intel PCH HDMI 1");
+  EXPECT_EQ(text(ids[4], kAudioObjectPropertyName), "a");  // no description: the sink's name
+  EXPECT_EQ(u32(ids[0], kAudioDevicePropertyTransportType), fourCharCode("hdmi"));
+  EXPECT_EQ(u32(ids[1], kAudioDevicePropertyTransportType), fourCharCode("usb "));
+  EXPECT_EQ(u32(ids[2], kAudioDevicePropertyTransportType), fourCharCode("blue"));
+  EXPECT_EQ(u32(ids[3], kAudioDevicePropertyTransportType), fourCharCode("dprt"));
+  EXPECT_EQ(u32(ids[4], kAudioDevicePropertyTransportType), fourCharCode("virt"));
+  EXPECT_EQ(u32(ids[0], kAudioDevicePropertyDeviceIsAlive), 1u);
+  EXPECT_EQ(u32(ids[3], kAudioDevicePropertyDeviceIsAlive), 0u);
+  EXPECT_EQ(u32(ids[0], kAudioDevicePropertyDeviceCanBeDefaultDevice, nullptr, kAudioObjectPropertyScopeOutput), 1u);
+
+  std::uint32_t size = 0;
+  const AudioObjectPropertyAddress slay{kAudioDevicePropertyStreamConfiguration, kAudioObjectPropertyScopeOutput, 0};
+  EXPECT_EQ(model.getPropertyDataSize(ids[0], slay, size), kAudioHardwareNoError);
+  EXPECT_GT(size, 0u);
+  EXPECT_EQ(model.getPropertyDataSize(ids[4], slay, size), kAudioHardwareNoError);
+  EXPECT_EQ(size, 0u);
+
+  // A short buffer gets as many ids as fit.
+  std::vector<AudioObjectID> two(2);
+  size = 8;
+  EXPECT_EQ(model.getPropertyData(kAudioObjectSystemObject, global(kAudioHardwarePropertyDevices), size, two.data()),
+            kAudioHardwareNoError);
+  EXPECT_EQ(size, 8u);
+  EXPECT_EQ(two, std::vector<AudioObjectID>(ids.begin(), ids.begin() + 2));
+}
+
+TEST_F(PulseModelTest, NamesCarryTheMonitorsTrimmedEldNameAndStayValidText) {
+  CardReply card{3,
+                 {{"hdmi-output-0", {{"device.product.name", "  DELL U2720Q\n "}}},
+                  {"hdmi-output-1", {{"device.product.name", "   "}}},
+                  {"hdmi-output-2", {{"device.product.name", "LG HDR"}}}}};
+  auto first = sink(10, "hdmi0", "HDA Intel PCH HDMI 1");
+  first.card = 3;
+  first.activePort = "hdmi-output-0";
+  auto blank = sink(11, "hdmi1", "HDA Intel PCH HDMI 2");
+  blank.card = 3;
+  blank.activePort = "hdmi-output-1";
+  auto already = sink(12, "hdmi2", "LG HDR");
+  already.card = 3;
+  already.activePort = "hdmi-output-2";
+  auto noCard = sink(13, "hdmi3", "HDMI \xFF\xFE Out");
+  noCard.card = 99;
+  noCard.activePort = "hdmi-output-0";
+  auto huge = sink(14, "huge", std::string(100000, 'x'));
+
+  model.beginLoading();
+  model.updateCard(card);
+  for (const auto& s : {first, blank, already, noCard, huge})
+    model.updateSink(s);
+  apply(model.finishLoading());
+
+  const auto ids = list(kAudioHardwarePropertyDevices);
+  ASSERT_EQ(ids.size(), 5u);
+  EXPECT_EQ(text(ids[0], kAudioObjectPropertyName), "HDA Intel PCH HDMI 1 (DELL U2720Q)");
+  EXPECT_EQ(text(ids[1], kAudioObjectPropertyName), "HDA Intel PCH HDMI 2");
+  EXPECT_EQ(text(ids[2], kAudioObjectPropertyName), "LG HDR");
+  EXPECT_EQ(text(ids[3], kAudioObjectPropertyName), "HDMI \xEF\xBF\xBD\xEF\xBF\xBD Out");
+  EXPECT_EQ(text(ids[4], kAudioObjectPropertyName)->size(), kMaxTextBytes);
+
+  // The monitor's name arriving later (its ELD is read after the hot-plug)
+  // renames the sink.
+  sinksChanged = 0;
+  card.ports[1].properties["device.product.name"] = "Aster U27";
+  apply(model.updateCard(card));
+  EXPECT_EQ(text(ids[1], kAudioObjectPropertyName), "HDA Intel PCH HDMI 2 (Aster U27)");
+  EXPECT_EQ(sinksChanged, 1);
+}
+
+TEST_F(PulseModelTest, SinkSetChangesAreReportedAndReturningSinksGetNewIds) {
+  connect({sink(0, "a", "Aster U27"), sink(1, "b", "Borel X")}, "a");
+  EXPECT_EQ(sinksChanged, 1);
+  const auto before = list(kAudioHardwarePropertyDevices);
+
+  // The same sink reported again (a volume change) is no change.
+  apply(model.updateSink(sink(1, "b", "Borel X")));
+  EXPECT_EQ(sinksChanged, 1);
+
+  apply(model.removeSink(1));
+  EXPECT_EQ(sinksChanged, 2);
+  EXPECT_EQ(list(kAudioHardwarePropertyDevices), std::vector<AudioObjectID>{before[0]});
+  OSStatus status = 0;
+  text(before[1], kAudioObjectPropertyName, &status);
+  EXPECT_NE(status, kAudioHardwareNoError);
+
+  apply(model.updateSink(sink(2, "b", "Borel X")));
+  EXPECT_EQ(sinksChanged, 3);
+  const auto after = list(kAudioHardwarePropertyDevices);
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_EQ(after[0], before[0]);
+  EXPECT_NE(after[1], before[1]);
+
+  apply(model.updateSink(sink(2, "b", "Borel X Pro")));
+  EXPECT_EQ(sinksChanged, 4);
+}
+
+TEST_F(PulseModelTest, DefaultDeviceListenersFireOnceAndOnlyOnRealChange) {
+  connect({sink(0, "a", "A"), sink(1, "b", "B")}, "a");
+  listen(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice);
+  const auto ids = list(kAudioHardwarePropertyDevices);
+
+  apply(model.updateServer({"a"}));
+  apply(model.updateSink(sink(1, "b", "B renamed")));
+  apply(model.updateSinkInput(stream(5, false)));
+  EXPECT_EQ(fired[kAudioHardwarePropertyDefaultOutputDevice], 0);
+
+  apply(model.updateServer({"b"}));
+  apply(model.updateServer({"b"}));
+  EXPECT_EQ(fired[kAudioHardwarePropertyDefaultOutputDevice], 1);
+  EXPECT_EQ(model.defaultSink(), ids[1]);
+
+  // The default sink goes away: nothing until the server names the new one,
+  // then exactly one notice.
+  apply(model.removeSink(1));
+  EXPECT_EQ(fired[kAudioHardwarePropertyDefaultOutputDevice], 1);
+  apply(model.updateServer({"a"}));
+  EXPECT_EQ(fired[kAudioHardwarePropertyDefaultOutputDevice], 2);
+  EXPECT_EQ(model.defaultSink(), ids[0]);
+
+  // A default naming a sink we have not heard of yet resolves when it comes.
+  apply(model.updateServer({"c"}));
+  EXPECT_EQ(fired[kAudioHardwarePropertyDefaultOutputDevice], 3);
+  EXPECT_EQ(model.defaultSink(), 0u);
+  apply(model.updateSink(sink(4, "c", "C")));
+  EXPECT_EQ(fired[kAudioHardwarePropertyDefaultOutputDevice], 4);
+  EXPECT_NE(model.defaultSink(), 0u);
+}
+
+TEST_F(PulseModelTest, StreamsAreProcessObjectsWithRunningFlagsAndListeners) {
+  connect({sink(0, "a", "A")}, "a", {stream(20, true)});
+  listen(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
+  auto first = list(kAudioHardwarePropertyProcessObjectList);
+  ASSERT_EQ(first.size(), 1u);
+  const auto sinkIds = list(kAudioHardwarePropertyDevices);
+  EXPECT_NE(first[0], sinkIds[0]);
+  EXPECT_EQ(u32(first[0], kAudioProcessPropertyIsRunningOutput), 0u);
+
+  auto queue = std::make_shared<RecordingQueue>();
+  int running = 0;
+  ASSERT_EQ(model.addPropertyListenerBlock(first[0], global(kAudioProcessPropertyIsRunningOutput), queue,
+                                           [&](std::uint32_t, const AudioObjectPropertyAddress*) { ++running; }),
+            kAudioHardwareNoError);
+
+  // Uncorking fires the stream's listener on its queue; other updates do not.
+  apply(model.updateSinkInput(stream(20, false)));
+  apply(model.updateSinkInput(stream(20, false, {{"media.name", "tone"}})));
+  EXPECT_EQ(running, 0);
+  ASSERT_EQ(queue->blocks.size(), 1u);
+  queue->runAll();
+  EXPECT_EQ(running, 1);
+  EXPECT_EQ(u32(first[0], kAudioProcessPropertyIsRunningOutput), 1u);
+  apply(model.updateSinkInput(stream(20, true)));
+  queue->runAll();
+  EXPECT_EQ(running, 2);
+
+  apply(model.updateSinkInput(stream(21, false)));
+  EXPECT_EQ(fired[kAudioHardwarePropertyProcessObjectList], 1);
+  const auto two = list(kAudioHardwarePropertyProcessObjectList);
+  ASSERT_EQ(two.size(), 2u);
+
+  apply(model.removeSinkInput(20));
+  EXPECT_EQ(fired[kAudioHardwarePropertyProcessObjectList], 2);
+  OSStatus status = 0;
+  u32(first[0], kAudioProcessPropertyIsRunningOutput, &status);
+  EXPECT_EQ(status, kAudioHardwareBadObjectError);
+
+  // The server reusing an index is a new object with a new id.
+  apply(model.updateSinkInput(stream(20, false)));
+  const auto three = list(kAudioHardwarePropertyProcessObjectList);
+  ASSERT_EQ(three.size(), 2u);
+  EXPECT_EQ(std::set<AudioObjectID>({first[0], two[1], three[1]}).size(), 3u);
+  apply(model.removeSinkInput(99));  // unknown: nothing
+  EXPECT_EQ(fired[kAudioHardwarePropertyProcessObjectList], 3);
+  queue->runAll();
+  EXPECT_EQ(running, 2);
+}
+
+TEST_F(PulseModelTest, PidsAndBundleIdsFromUntrustedProperties) {
+  auto verified = stream(1, false, {{"application.process.id", "100"}, {"pipewire.sec.pid", "200"}});
+  auto fromClient = stream(2, false, {{"application.process.id", "100"}});
+  fromClient.client = 7;
+  auto portal = stream(3, false,
+                       {{"application.process.id", "300"},
+                        {"pipewire.access.portal.app_id", "org.videolan.VLC"},
+                        {"application.id", "vlc"}});
+  auto own = stream(4, false, {{"application.process.id", "400"}, {"application.id", "org.mozilla.firefox"}});
+  auto badVerified = stream(5, false, {{"application.process.id", "500"}, {"pipewire.sec.pid", "x"}});
+  std::vector<SinkInputReply> streams{verified, fromClient, portal, own, badVerified};
+  std::uint32_t index = 10;
+  for (const char* bad : {"", "abc", "-5", "0", "2147483648", "99999999999999999999999", " 42", "42\n"}) {
+    streams.push_back(stream(index++, false, {{"application.process.id", bad}, {"application.id", ""}}));
+  }
+  streams.push_back(stream(index++, false, {}));
+  streams.push_back(stream(index++, false, {{"application.id", "\xFF"}}));
+
+  model.beginLoading();
+  model.updateClient({7, {{"pipewire.sec.pid", "700"}}});
+  for (const auto& s : streams)
+    model.updateSinkInput(s);
+  apply(model.finishLoading());
+
+  const auto ids = list(kAudioHardwarePropertyProcessObjectList);
+  ASSERT_EQ(ids.size(), streams.size());
+  EXPECT_EQ(pid(ids[0]), 200);
+  EXPECT_EQ(pid(ids[1]), 700);
+  EXPECT_EQ(pid(ids[2]), 300);
+  EXPECT_EQ(pid(ids[4]), 500);
+  EXPECT_EQ(text(ids[2], kAudioProcessPropertyBundleID), "org.videolan.VLC");
+  EXPECT_EQ(text(ids[3], kAudioProcessPropertyBundleID), "org.mozilla.firefox");
+  EXPECT_EQ(text(ids[0], kAudioProcessPropertyBundleID), std::nullopt);
+  for (std::size_t i = 5; i < ids.size(); ++i) {
+    EXPECT_EQ(pid(ids[i]), std::nullopt) << i;
+    OSStatus status = 1;
+    const auto bundle = text(ids[i], kAudioProcessPropertyBundleID, &status);
+    EXPECT_EQ(status, kAudioHardwareNoError);
+    if (i + 1 < ids.size()) {
+      EXPECT_EQ(bundle, std::nullopt) << i;
+    }
+  }
+  EXPECT_EQ(text(ids.back(), kAudioProcessPropertyBundleID), "\xEF\xBF\xBD");
+
+  // The client's verified pid goes with the client.
+  apply(model.removeClient(7));
+  EXPECT_EQ(pid(ids[1]), 100);
+}
+
+TEST_F(PulseModelTest, ReconnectKeepsListenersAndTellsThemOnce) {
+  connect({sink(0, "a", "A"), sink(1, "b", "B")}, "b", {stream(3, false)});
+  listen(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice);
+  listen(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
+  const auto sinks = list(kAudioHardwarePropertyDevices);
+  const auto streams = list(kAudioHardwarePropertyProcessObjectList);
+  listen(streams[0], kAudioProcessPropertyIsRunningOutput);
+  sinksChanged = 0;
+
+  apply(model.disconnect());
+  EXPECT_FALSE(model.isConnected());
+  EXPECT_EQ(sinksChanged, 1);
+  EXPECT_TRUE(fired.empty());
+  EXPECT_TRUE(list(kAudioHardwarePropertyDevices).empty());
+  EXPECT_TRUE(list(kAudioHardwarePropertyProcessObjectList).empty());
+  OSStatus status = 1;
+  EXPECT_EQ(u32(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice, &status), 0u);
+  EXPECT_EQ(status, kAudioHardwareNoError);
+  EXPECT_EQ(model.sinkName(sinks[0]), std::nullopt);
+  u32(sinks[0], kAudioDevicePropertyTransportType, &status);
+  EXPECT_NE(status, kAudioHardwareNoError);
+  // Listeners can still be added to the system object meanwhile.
+  listen(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
+
+  // The restarted server lists its sinks in another order with new indexes;
+  // the sinks keep their ids by name, streams are new.
+  model.beginLoading();
+  model.updateServer({"b"});
+  model.updateSink(sink(5, "b", "B"));
+  model.updateSink(sink(6, "a", "A"));
+  model.updateSink(sink(7, "c", "C"));
+  model.updateSinkInput(stream(3, false));
+  EXPECT_FALSE(model.isConnected());
+  EXPECT_TRUE(fired.empty());
+  apply(model.finishLoading());
+
+  EXPECT_EQ(fired[kAudioHardwarePropertyDefaultOutputDevice], 1);
+  EXPECT_EQ(fired[kAudioHardwarePropertyProcessObjectList], 2);  // two listeners, once each
+  EXPECT_EQ(fired[kAudioProcessPropertyIsRunningOutput], 0);
+  EXPECT_EQ(sinksChanged, 2);
+  const auto again = list(kAudioHardwarePropertyDevices);
+  ASSERT_EQ(again.size(), 3u);
+  EXPECT_EQ(again[0], sinks[1]);
+  EXPECT_EQ(again[1], sinks[0]);
+  EXPECT_EQ(std::set<AudioObjectID>({sinks[0], sinks[1], again[2], streams[0]}).size(), 4u);
+  EXPECT_EQ(model.defaultSink(), sinks[1]);
+  const auto newStreams = list(kAudioHardwarePropertyProcessObjectList);
+  ASSERT_EQ(newStreams.size(), 1u);
+  EXPECT_NE(newStreams[0], streams[0]);
+
+  // Back to normal: a later removal and return of a sink gives a new id.
+  apply(model.removeSink(6));
+  apply(model.updateSink(sink(8, "a", "A")));
+  EXPECT_NE(list(kAudioHardwarePropertyDevices).back(), sinks[0]);
+}
+
+TEST_F(PulseModelTest, BadObjectsAndAddressesFail) {
+  connect({sink(0, "a", "A")}, "a", {stream(1, false)});
+  const auto device = list(kAudioHardwarePropertyDevices)[0];
+  const auto process = list(kAudioHardwarePropertyProcessObjectList)[0];
+  auto block = [](std::uint32_t, const AudioObjectPropertyAddress*) {};
+  for (AudioObjectID object : {kAudioObjectUnknown, AudioObjectID{12345}}) {
+    std::uint32_t size = 4;
+    std::uint32_t value = 0;
+    AudioStringRef ref;
+    EXPECT_NE(model.getPropertyDataSize(object, global(kAudioObjectPropertyName), size), kAudioHardwareNoError);
+    EXPECT_NE(model.getPropertyData(object, global(kAudioDevicePropertyDeviceIsAlive), size, &value),
+              kAudioHardwareNoError);
+    size = kAudioStringRefSize;
+    EXPECT_NE(model.getPropertyString(object, global(kAudioObjectPropertyName), size, ref), kAudioHardwareNoError);
+    EXPECT_NE(model.addPropertyListenerBlock(object, global(kAudioProcessPropertyIsRunningOutput), nullptr, block),
+              kAudioHardwareNoError);
+  }
+  EXPECT_NE(model.addPropertyListenerBlock(device, global(kAudioProcessPropertyIsRunningOutput), nullptr, block),
+            kAudioHardwareNoError);
+  EXPECT_NE(model.addPropertyListenerBlock(process, global(kAudioHardwarePropertyDefaultOutputDevice), nullptr, block),
+            kAudioHardwareNoError);
+  EXPECT_NE(model.addPropertyListenerBlock(kAudioObjectSystemObject, global(kAudioDevicePropertyDeviceIsAlive), nullptr,
+                                           block),
+            kAudioHardwareNoError);
+  EXPECT_NE(model.addPropertyListenerBlock(kAudioObjectSystemObject, global(kAudioHardwarePropertyDevices), nullptr,
+                                           AudioObjectPropertyListenerBlock{}),
+            kAudioHardwareNoError);
+  // Too small a buffer for a value.
+  std::uint32_t value = 0;
+  std::uint32_t size = 2;
+  EXPECT_NE(model.getPropertyData(device, global(kAudioDevicePropertyTransportType), size, &value),
+            kAudioHardwareNoError);
+}
+
+}  // namespace
+}  // namespace velmora::linuxos::pulse
