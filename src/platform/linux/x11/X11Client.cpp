@@ -1,0 +1,451 @@
+#include "platform/linux/x11/X11Client.h"
+
+#include <xcb/randr.h>
+#include <xcb/res.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/Log.h"
+#include "platform/linux/x11/ScreenRules.h"
+#include "platform/linux/x11/WindowRules.h"
+
+namespace velmora::linuxos {
+
+namespace {
+
+const Logger& platformLog() {
+  static const Logger logger(kVelmoraSubsystem, "Platform");
+  return logger;
+}
+
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+using Reply = std::unique_ptr<T, FreeDeleter>;
+
+// Takes a reply and drops the error that comes instead of it.
+template <typename T, typename F, typename Cookie>
+Reply<T> take(F replyFunction, xcb_connection_t* c, Cookie cookie) {
+  xcb_generic_error_t* error = nullptr;
+  Reply<T> reply(replyFunction(c, cookie, &error));
+  std::free(error);
+  return reply;
+}
+
+std::optional<PropertyReply> takeProperty(xcb_connection_t* c, xcb_get_property_cookie_t cookie,
+                                          bool* failed = nullptr) {
+  auto reply = take<xcb_get_property_reply_t>(xcb_get_property_reply, c, cookie);
+  if (!reply) {
+    if (failed) *failed = true;
+    return std::nullopt;
+  }
+  if (reply->type == XCB_ATOM_NONE) return std::nullopt;
+  const auto* bytes = static_cast<const std::uint8_t*>(xcb_get_property_value(reply.get()));
+  const int length = xcb_get_property_value_length(reply.get());
+  PropertyReply property{reply->type, reply->format, {}};
+  if (bytes && length > 0) property.data.assign(bytes, bytes + length);
+  return property;
+}
+
+xcb_get_property_cookie_t askProperty(xcb_connection_t* c, xcb_window_t window, xcb_atom_t atom, std::uint32_t longs) {
+  return xcb_get_property(c, 0, window, atom, XCB_GET_PROPERTY_TYPE_ANY, 0, longs);
+}
+
+std::optional<std::uint32_t> takeClientPid(xcb_connection_t* c, xcb_res_query_client_ids_cookie_t cookie) {
+  auto reply = take<xcb_res_query_client_ids_reply_t>(xcb_res_query_client_ids_reply, c, cookie);
+  if (!reply) return std::nullopt;
+  for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem; xcb_res_client_id_value_next(&it)) {
+    if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
+        xcb_res_client_id_value_value_length(it.data) >= 1) {
+      return *xcb_res_client_id_value_value(it.data);
+    }
+  }
+  return std::nullopt;
+}
+
+constexpr std::uint32_t kMaxListLongs = 1u << 16;
+
+}  // namespace
+
+struct X11Client::Connection {
+  xcb_connection_t* c = nullptr;
+  xcb_window_t root = XCB_NONE;
+  xcb_window_t wakeWindow = XCB_NONE;
+  xcb_atom_t clientListStacking = XCB_NONE;
+  xcb_atom_t currentDesktop = XCB_NONE;
+  xcb_atom_t wmPid = XCB_NONE;
+  xcb_atom_t wmState = XCB_NONE;
+  xcb_atom_t wmStateHidden = XCB_NONE;
+  xcb_atom_t wmDesktop = XCB_NONE;
+  xcb_atom_t gtkFrameExtents = XCB_NONE;
+  xcb_atom_t edid = XCB_NONE;
+  bool monitors = false;  // RandR 1.5
+  std::uint8_t randrEventBase = 0;
+  bool res = false;  // X-Resource 1.2
+
+  ~Connection() {
+    if (c) xcb_disconnect(c);
+  }
+  bool broken() const { return xcb_connection_has_error(c) != 0; }
+
+  // Top-level windows front to back: the window manager's stacking list, or
+  // the root's children without an EWMH window manager.
+  std::optional<std::vector<std::uint32_t>> topLevelWindows(std::optional<std::uint32_t>* desktop) {
+    const auto stackingCookie = askProperty(c, root, clientListStacking, kMaxListLongs);
+    const auto desktopCookie = askProperty(c, root, currentDesktop, 1);
+    const auto treeCookie = xcb_query_tree(c, root);
+    bool failed = false;
+    const auto stacking = items32(takeProperty(c, stackingCookie, &failed), kAtomWindow);
+    const auto current = items32(takeProperty(c, desktopCookie, &failed), kAtomCardinal);
+    if (desktop && current && !current->empty()) *desktop = current->front();
+    if (stacking) {
+      xcb_discard_reply(c, treeCookie.sequence);
+      return topFirst(*stacking);
+    }
+    auto tree = take<xcb_query_tree_reply_t>(xcb_query_tree_reply, c, treeCookie);
+    if (failed || !tree) return std::nullopt;
+    const xcb_window_t* children = xcb_query_tree_children(tree.get());
+    std::vector<std::uint32_t> windows(children, children + xcb_query_tree_children_length(tree.get()));
+    windows.erase(std::remove(windows.begin(), windows.end(), wakeWindow), windows.end());
+    return topFirst(std::move(windows));
+  }
+};
+
+X11Client::X11Client(std::function<void()> onChange, std::optional<std::string> display)
+    : onChange_(std::move(onChange)), display_(std::move(display)) {
+  connection_ = connect();
+  if (!connection_) {
+    unavailableLogged_ = true;
+    platformLog().info("X server unavailable; retrying in the background");
+  }
+  thread_ = std::thread([this] { run(); });
+}
+
+X11Client::~X11Client() {
+  std::shared_ptr<Connection> connection;
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+    connection = connection_;
+  }
+  stopped_.notify_all();
+  if (connection && !connection->broken()) {
+    // Wakes the event thread out of xcb_wait_for_event.
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = connection->wakeWindow;
+    event.type = XCB_ATOM_NONE;
+    xcb_send_event(connection->c, 0, connection->wakeWindow, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&event));
+    xcb_flush(connection->c);
+  }
+  thread_.join();
+}
+
+std::shared_ptr<X11Client::Connection> X11Client::current() const {
+  std::lock_guard lock(mutex_);
+  return connection_;
+}
+
+bool X11Client::connected() const {
+  auto connection = current();
+  return connection && !connection->broken();
+}
+
+std::shared_ptr<X11Client::Connection> X11Client::connect() {
+  auto conn = std::make_shared<Connection>();
+  int screenNumber = 0;
+  conn->c = xcb_connect(display_ ? display_->c_str() : nullptr, &screenNumber);
+  if (!conn->c || conn->broken()) return nullptr;
+  xcb_connection_t* c = conn->c;
+
+  auto roots = xcb_setup_roots_iterator(xcb_get_setup(c));
+  for (int i = 0; i < screenNumber && roots.rem; ++i)
+    xcb_screen_next(&roots);
+  if (!roots.rem) return nullptr;
+  conn->root = roots.data->root;
+
+  struct AtomSlot {
+    const char* name;
+    xcb_atom_t* slot;
+    xcb_intern_atom_cookie_t cookie{};
+  };
+  AtomSlot atoms[] = {
+      {"_NET_CLIENT_LIST_STACKING", &conn->clientListStacking},
+      {"_NET_CURRENT_DESKTOP", &conn->currentDesktop},
+      {"_NET_WM_PID", &conn->wmPid},
+      {"_NET_WM_STATE", &conn->wmState},
+      {"_NET_WM_STATE_HIDDEN", &conn->wmStateHidden},
+      {"_NET_WM_DESKTOP", &conn->wmDesktop},
+      {"_GTK_FRAME_EXTENTS", &conn->gtkFrameExtents},
+      {"EDID", &conn->edid},
+  };
+  for (auto& atom : atoms)
+    atom.cookie = xcb_intern_atom(c, 0, std::strlen(atom.name), atom.name);
+  xcb_prefetch_extension_data(c, &xcb_randr_id);
+  xcb_prefetch_extension_data(c, &xcb_res_id);
+
+  const xcb_query_extension_reply_t* randr = xcb_get_extension_data(c, &xcb_randr_id);
+  const xcb_query_extension_reply_t* res = xcb_get_extension_data(c, &xcb_res_id);
+  std::optional<xcb_randr_query_version_cookie_t> randrVersion;
+  std::optional<xcb_res_query_version_cookie_t> resVersion;
+  if (randr && randr->present) randrVersion = xcb_randr_query_version(c, 1, 5);
+  if (res && res->present) resVersion = xcb_res_query_version(c, 1, 2);
+
+  for (auto& atom : atoms) {
+    auto reply = take<xcb_intern_atom_reply_t>(xcb_intern_atom_reply, c, atom.cookie);
+    if (reply) *atom.slot = reply->atom;
+  }
+  if (randrVersion) {
+    auto reply = take<xcb_randr_query_version_reply_t>(xcb_randr_query_version_reply, c, *randrVersion);
+    conn->monitors = reply && (reply->major_version > 1 || reply->minor_version >= 5);
+    conn->randrEventBase = randr->first_event;
+    xcb_randr_select_input(c, conn->root,
+                           XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
+                               XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE | XCB_RANDR_NOTIFY_MASK_OUTPUT_PROPERTY |
+                               XCB_RANDR_NOTIFY_MASK_RESOURCE_CHANGE);
+  }
+  if (resVersion) {
+    auto reply = take<xcb_res_query_version_reply_t>(xcb_res_query_version_reply, c, *resVersion);
+    conn->res = reply && (reply->server_major > 1 || reply->server_minor >= 2);
+  }
+
+  // Monitors set by a client (RRSetMonitor) are announced only by a
+  // ConfigureNotify on the root, not by a RandR event.
+  const std::uint32_t rootEvents = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+  xcb_change_window_attributes(c, conn->root, XCB_CW_EVENT_MASK, &rootEvents);
+
+  conn->wakeWindow = xcb_generate_id(c);
+  xcb_create_window(c, 0, conn->wakeWindow, conn->root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                    XCB_COPY_FROM_PARENT, 0, nullptr);
+  xcb_flush(c);
+  if (conn->broken()) return nullptr;
+  return conn;
+}
+
+void X11Client::notify() {
+  if (onChange_) onChange_();
+}
+
+void X11Client::dropIfBroken(const std::shared_ptr<Connection>& connection) {
+  if (!connection->broken()) return;
+  {
+    std::lock_guard lock(mutex_);
+    if (connection_ != connection) return;
+    connection_.reset();
+  }
+  platformLog().info("X server connection lost; reconnecting in the background");
+  notify();
+}
+
+bool X11Client::waitForStop(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  return stopped_.wait_for(lock, timeout, [this] { return stop_; });
+}
+
+void X11Client::run() {
+  constexpr std::chrono::milliseconds kFirstRetry{250};
+  constexpr std::chrono::milliseconds kLongestRetry{2000};
+  std::chrono::milliseconds retry = kFirstRetry;
+  for (;;) {
+    std::shared_ptr<Connection> connection;
+    {
+      std::lock_guard lock(mutex_);
+      if (stop_) return;
+      connection = connection_;
+    }
+    if (!connection) {
+      if (waitForStop(retry)) return;
+      auto fresh = connect();
+      if (!fresh) {
+        retry = std::min(retry * 2, kLongestRetry);
+        continue;
+      }
+      {
+        std::lock_guard lock(mutex_);
+        if (stop_) return;  // the destructor no longer wakes a connection it did not see
+        connection_ = fresh;
+      }
+      retry = kFirstRetry;
+      unavailableLogged_ = false;
+      platformLog().info("X server connection restored");
+      notify();
+      continue;
+    }
+
+    // Blocks until an event comes or the connection breaks.
+    bool changed = false;
+    for (xcb_generic_event_t* event = xcb_wait_for_event(connection->c); event;
+         event = xcb_poll_for_event(connection->c)) {
+      const std::uint8_t type = event->response_type & 0x7F;
+      if (connection->randrEventBase != 0 && (type == connection->randrEventBase + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
+                                              type == connection->randrEventBase + XCB_RANDR_NOTIFY)) {
+        changed = true;
+      } else if (type == XCB_CONFIGURE_NOTIFY &&
+                 reinterpret_cast<const xcb_configure_notify_event_t*>(event)->window == connection->root) {
+        changed = true;
+      }
+      std::free(event);
+    }
+    if (changed) notify();
+    dropIfBroken(connection);
+  }
+}
+
+std::vector<PlatformScreen> X11Client::screens() {
+  auto conn = current();
+  if (!conn || !conn->monitors || conn->broken()) return {};
+  xcb_connection_t* c = conn->c;
+
+  auto monitors =
+      take<xcb_randr_get_monitors_reply_t>(xcb_randr_get_monitors_reply, c, xcb_randr_get_monitors(c, conn->root, 1));
+  if (!monitors) return {};
+
+  struct Pending {
+    MonitorReplies replies;
+    xcb_get_atom_name_cookie_t name;
+    std::optional<xcb_randr_get_output_property_cookie_t> edid;
+  };
+  std::vector<Pending> pending;
+  for (auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get()); it.rem; xcb_randr_monitor_info_next(&it)) {
+    const xcb_randr_monitor_info_t* info = it.data;
+    Pending p;
+    p.replies.nameAtom = info->name;
+    p.replies.x = info->x;
+    p.replies.y = info->y;
+    p.replies.width = info->width;
+    p.replies.height = info->height;
+    const xcb_randr_output_t* outputs = xcb_randr_monitor_info_outputs(info);
+    p.replies.outputs.assign(outputs, outputs + xcb_randr_monitor_info_outputs_length(info));
+    p.name = xcb_get_atom_name(c, info->name);
+    // 128 longs: the base block and three extensions are more than a name needs.
+    if (!p.replies.outputs.empty() && p.replies.outputs.front() != XCB_NONE) {
+      p.edid = xcb_randr_get_output_property(c, p.replies.outputs.front(), conn->edid, XCB_GET_PROPERTY_TYPE_ANY, 0,
+                                             128, 0, 0);
+    }
+    pending.push_back(std::move(p));
+  }
+
+  std::vector<PlatformScreen> screens;
+  for (Pending& p : pending) {
+    if (auto name = take<xcb_get_atom_name_reply_t>(xcb_get_atom_name_reply, c, p.name)) {
+      p.replies.name = std::string(xcb_get_atom_name_name(name.get()), xcb_get_atom_name_name_length(name.get()));
+    }
+    if (p.edid) {
+      auto edid = take<xcb_randr_get_output_property_reply_t>(xcb_randr_get_output_property_reply, c, *p.edid);
+      if (edid && edid->format == 8) {
+        const std::uint8_t* data = xcb_randr_get_output_property_data(edid.get());
+        const int length = xcb_randr_get_output_property_data_length(edid.get());
+        if (data && length > 0) p.replies.firstOutputEdid = std::vector<std::uint8_t>(data, data + length);
+      }
+    }
+    screens.push_back(screenFromMonitor(p.replies));
+  }
+  if (conn->broken()) return {};
+  return screens;
+}
+
+std::optional<std::vector<WindowListEntry>> X11Client::windows() {
+  auto conn = current();
+  if (!conn || conn->broken()) return std::nullopt;
+  xcb_connection_t* c = conn->c;
+
+  DesktopState desktop;
+  desktop.hiddenAtom = conn->wmStateHidden;
+  const auto windows = conn->topLevelWindows(&desktop.currentDesktop);
+  if (!windows) return std::nullopt;
+
+  struct Pending {
+    xcb_get_window_attributes_cookie_t attributes;
+    xcb_get_geometry_cookie_t geometry;
+    xcb_translate_coordinates_cookie_t origin;
+    xcb_get_property_cookie_t pid, state, desktop, extents;
+    std::optional<xcb_res_query_client_ids_cookie_t> clientIds;
+  };
+  std::vector<Pending> pending;
+  pending.reserve(windows->size());
+  for (std::uint32_t w : *windows) {
+    Pending p{xcb_get_window_attributes(c, w),
+              xcb_get_geometry(c, w),
+              xcb_translate_coordinates(c, w, conn->root, 0, 0),
+              askProperty(c, w, conn->wmPid, 1),
+              askProperty(c, w, conn->wmState, 64),
+              askProperty(c, w, conn->wmDesktop, 1),
+              askProperty(c, w, conn->gtkFrameExtents, 4),
+              std::nullopt};
+    if (conn->res) {
+      const xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+      p.clientIds = xcb_res_query_client_ids(c, 1, &spec);
+    }
+    pending.push_back(p);
+  }
+
+  std::vector<WindowListEntry> entries;
+  entries.reserve(windows->size());
+  for (std::size_t i = 0; i < pending.size(); ++i) {
+    const Pending& p = pending[i];
+    WindowReplies r;
+    r.window = (*windows)[i];
+    if (auto a = take<xcb_get_window_attributes_reply_t>(xcb_get_window_attributes_reply, c, p.attributes)) {
+      r.viewable = a->map_state == XCB_MAP_STATE_VIEWABLE;
+    }
+    if (auto g = take<xcb_get_geometry_reply_t>(xcb_get_geometry_reply, c, p.geometry)) {
+      r.width = g->width;
+      r.height = g->height;
+    }
+    if (auto t = take<xcb_translate_coordinates_reply_t>(xcb_translate_coordinates_reply, c, p.origin)) {
+      r.rootX = t->dst_x;
+      r.rootY = t->dst_y;
+    }
+    r.netWmPid = takeProperty(c, p.pid);
+    r.netWmState = takeProperty(c, p.state);
+    r.netWmDesktop = takeProperty(c, p.desktop);
+    r.gtkFrameExtents = takeProperty(c, p.extents);
+    if (p.clientIds) r.clientPid = takeClientPid(c, *p.clientIds);
+    if (auto entry = windowEntry(r, desktop)) entries.push_back(std::move(*entry));
+  }
+  if (conn->broken()) return std::nullopt;
+  return entries;
+}
+
+std::optional<std::map<Pid, std::string>> X11Client::windowOwners() {
+  auto conn = current();
+  if (!conn || conn->broken()) return std::nullopt;
+  xcb_connection_t* c = conn->c;
+  const auto windows = conn->topLevelWindows(nullptr);
+  if (!windows) return std::nullopt;
+
+  struct Pending {
+    xcb_get_property_cookie_t pid, wmClass;
+    std::optional<xcb_res_query_client_ids_cookie_t> clientIds;
+  };
+  std::vector<Pending> pending;
+  pending.reserve(windows->size());
+  for (std::uint32_t w : *windows) {
+    Pending p{askProperty(c, w, conn->wmPid, 1), askProperty(c, w, XCB_ATOM_WM_CLASS, 256), std::nullopt};
+    if (conn->res) {
+      const xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+      p.clientIds = xcb_res_query_client_ids(c, 1, &spec);
+    }
+    pending.push_back(p);
+  }
+  std::map<Pid, std::string> owners;
+  for (const Pending& p : pending) {
+    WindowReplies r;
+    r.netWmPid = takeProperty(c, p.pid);
+    const auto wmClass = takeProperty(c, p.wmClass);
+    if (p.clientIds) r.clientPid = takeClientPid(c, *p.clientIds);
+    const auto pid = windowOwnerPid(r);
+    if (!pid || *pid > static_cast<std::uint32_t>(std::numeric_limits<Pid>::max())) continue;
+    auto& name = owners[static_cast<Pid>(*pid)];
+    if (name.empty()) name = windowClassName(wmClass).value_or("");
+  }
+  if (conn->broken()) return std::nullopt;
+  return owners;
+}
+
+}  // namespace velmora::linuxos

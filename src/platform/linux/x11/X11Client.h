@@ -1,0 +1,68 @@
+#pragma once
+
+// One X connection serving the screen list, the window list and the owners of
+// top-level windows. Thread-safe: reads may come from any thread at once. A
+// thread of its own watches RandR events and, when the server goes away,
+// reconnects with back-off. While there is no server, reads give nothing.
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Screens.h"
+#include "platform/Types.h"
+#include "platform/Windows.h"
+
+namespace velmora::linuxos {
+
+class X11Client {
+ public:
+  // onChange runs on the client's thread after RandR events and after the
+  // connection is lost or made again; it should only hand work on.
+  explicit X11Client(std::function<void()> onChange = nullptr, std::optional<std::string> display = std::nullopt);
+  ~X11Client();
+
+  X11Client(const X11Client&) = delete;
+  X11Client& operator=(const X11Client&) = delete;
+
+  // Active RandR monitors in server order; empty without a server.
+  std::vector<PlatformScreen> screens();
+
+  // Managed windows front to back; nullopt without a server.
+  std::optional<std::vector<WindowListEntry>> windows();
+
+  // pid → window class of every process that owns a top-level window.
+  std::optional<std::map<Pid, std::string>> windowOwners();
+
+  bool connected() const;
+
+ private:
+  struct Connection;
+
+  std::shared_ptr<Connection> current() const;
+  std::shared_ptr<Connection> connect();
+  void dropIfBroken(const std::shared_ptr<Connection>& connection);
+  void run();
+  bool waitForStop(std::chrono::milliseconds timeout);
+  void notify();
+
+  std::function<void()> onChange_;
+  std::optional<std::string> display_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable stopped_;
+  std::shared_ptr<Connection> connection_;
+  bool stop_ = false;
+  int wakeFd_ = -1;
+  std::atomic<bool> unavailableLogged_{false};
+  std::thread thread_;
+};
+
+}  // namespace velmora::linuxos
