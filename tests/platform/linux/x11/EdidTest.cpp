@@ -1,0 +1,64 @@
+#include "platform/linux/x11/Edid.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <vector>
+
+namespace velmora::linuxos {
+namespace {
+
+// A base block with one product-name descriptor in the given slot.
+std::vector<std::uint8_t> edidWithName(const std::string& text, std::size_t slot = 1) {
+  std::vector<std::uint8_t> e(128, 0);
+  const std::uint8_t header[] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+  std::copy(std::begin(header), std::end(header), e.begin());
+  // Slot 0 holds a detailed timing (non-zero pixel clock) as real blobs do.
+  e[54] = 0x3A;
+  e[55] = 0x02;
+  const std::size_t d = 54 + 18 * slot;
+  e[d + 3] = 0xFC;
+  for (std::size_t i = 0; i < 13; ++i)
+    e[d + 5 + i] = i < text.size() ? text[i] : (i == text.size() ? 0x0A : 0x20);
+  e[127] = static_cast<std::uint8_t>(256 - std::accumulate(e.begin(), e.end() - 1, 0u) % 256);
+  return e;
+}
+
+TEST(Edid, ProductNameIsTrimmedOfTerminatorAndPadding) {
+  EXPECT_EQ(edidProductName(edidWithName("DELL U2720Q")), "DELL U2720Q");
+  EXPECT_EQ(edidProductName(edidWithName("  LG TV")), "LG TV");
+  EXPECT_EQ(edidProductName(edidWithName("ABCDEFGHIJKLM", 3)), "ABCDEFGHIJKLM");  // full 13 bytes, no terminator
+
+  auto withExtension = edidWithName("Studio");
+  withExtension.resize(256, 0x55);
+  EXPECT_EQ(edidProductName(withExtension), "Studio");
+}
+
+TEST(Edid, BadBlobsGiveNoName) {
+  EXPECT_FALSE(edidProductName({}));
+  auto good = edidWithName("Monitor");
+  EXPECT_FALSE(edidProductName(std::span(good).first(127)));
+
+  auto badChecksum = good;
+  badChecksum[127] ^= 1;
+  EXPECT_FALSE(edidProductName(badChecksum));
+
+  auto badHeader = good;
+  badHeader[0] = 0x01;
+  badHeader[127] -= 1;  // checksum still right; the header alone is wrong
+  EXPECT_FALSE(edidProductName(badHeader));
+
+  EXPECT_FALSE(edidProductName(edidWithName("")));      // empty name
+  EXPECT_FALSE(edidProductName(edidWithName("    ")));  // padding only
+
+  // A timing descriptor whose bytes happen to hold 0xFC is not a name.
+  auto timing = edidWithName("X", 0);
+  EXPECT_FALSE(edidProductName(timing));
+
+  // Bytes outside printable ASCII never reach the name.
+  auto odd = edidWithName("A\x01\xC3z");
+  EXPECT_EQ(edidProductName(odd), "Az");
+}
+
+}  // namespace
+}  // namespace velmora::linuxos
