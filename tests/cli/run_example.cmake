@@ -1,0 +1,8 @@
+execute_process(COMMAND ${SIM} ${SCENARIO} OUTPUT_VARIABLE actual ERROR_VARIABLE errors RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "velmora-sim exited with ${status}: ${errors}")
+endif()
+file(READ ${EXPECTED} expected)
+if(NOT actual STREQUAL expected)
+  message(FATAL_ERROR "transcript differs for ${SCENARIO}\n--- expected\n${expected}\n--- actual\n${actual}")
+endif()
