@@ -231,8 +231,12 @@ void writeRecord(int sig, const siginfo_t* info) {
   w.putSigned(sig);
   w.put("\ncode ");
   w.putSigned(info ? info->si_code : 0);
-  w.put("\naddress ");
-  w.putHex(info ? reinterpret_cast<std::uintptr_t>(info->si_addr) : 0);
+  // si_addr is a fault address only for signals the kernel raised for a fault;
+  // for kill/raise the same field holds the sender's pid.
+  if (info && info->si_code > 0) {
+    w.put("\naddress ");
+    w.putHex(reinterpret_cast<std::uintptr_t>(info->si_addr));
+  }
   w.put("\nthread ");
   w.putSigned(tid);
   w.put("\nmechanism ");

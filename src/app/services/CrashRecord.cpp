@@ -95,7 +95,9 @@ std::optional<CrashRecord> parseCrashRecord(const std::string& text) {
     } else if (key == "code") {
       ok = parseNumber(value, r.code);
     } else if (key == "address") {
-      ok = parseNumber(value, r.address, 16);
+      std::uint64_t a = 0;
+      ok = parseNumber(value, a, 16);
+      r.address = a;
     } else if (key == "thread") {
       ok = parseNumber(value, r.thread);
     } else if (key == "mechanism") {
@@ -194,8 +196,9 @@ QByteArray buildCrashEnvelope(const CrashRecord& record, const SentryDsn& dsn, c
         record.exceptionType.empty() ? QStringLiteral("std::terminate called") : QStringLiteral("uncaught exception");
   } else {
     exception["type"] = sigName;
-    exception["value"] = QStringLiteral("%1 at address %2")
-                             .arg(sig ? QString::fromLatin1(sig->description) : sigName, hex(record.address));
+    const QString description = sig ? QString::fromLatin1(sig->description) : sigName;
+    exception["value"] =
+        record.address ? QStringLiteral("%1 at address %2").arg(description, hex(*record.address)) : description;
   }
 
   if (options.attachStacktrace && !record.frames.empty()) {

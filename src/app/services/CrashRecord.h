@@ -28,7 +28,7 @@ struct CrashRecord {
   std::int64_t time = 0;
   int signal = 0;
   int code = 0;
-  std::uint64_t address = 0;
+  std::optional<std::uint64_t> address;  // the faulting address, when there is one
   std::int64_t thread = 0;
   bool terminate = false;     // std::terminate rather than a signal
   std::string exceptionType;  // mangled, when an exception was in flight

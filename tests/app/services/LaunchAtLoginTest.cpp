@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "ServiceTestSupport.h"
+#include "app/services/AutostartEntry.h"
+#include "app/services/LaunchAtLoginService.h"
+#include "app/services/Preferences.h"
+
+namespace velmora::app {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path) << text;
+}
+
+class LaunchAtLoginTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    configHome_ = dir_.filePath("config").toStdString();
+    settingsPath_ = dir_.filePath("prefs.ini");
+    // A real, existing file stands in for the running executable.
+    exe_ = dir_.filePath("bin dir/velmora").toStdString();
+    writeFile(exe_, "");
+    sink_ = std::make_shared<test::CapturingSink>();
+    setLogSink(sink_);
+  }
+  void TearDown() override { setLogSink(nullptr); }
+
+  LaunchAtLoginService service(std::optional<std::string> exe) {
+    return LaunchAtLoginService(
+        AutostartEntry(configHome_, std::move(exe)),
+        [path = settingsPath_] { return std::make_unique<QSettings>(path, QSettings::IniFormat); },
+        [this](QWidget*, const QString& informative, const QString& description) {
+          alerts_.push_back({informative, description});
+        });
+  }
+
+  QTemporaryDir dir_;
+  std::string configHome_;
+  QString settingsPath_;
+  std::string exe_;
+  std::shared_ptr<test::CapturingSink> sink_;
+  std::vector<std::pair<QString, QString>> alerts_;
+};
+
+TEST_F(LaunchAtLoginTest, RegisterWritesAQuotedEntryAndStatusFollowsTheFile) {
+  AutostartEntry entry(configHome_, exe_);
+  EXPECT_EQ(entry.status(), LoginItemStatus::notRegistered);
+  ASSERT_TRUE(entry.registerEntry().ok);
+  EXPECT_EQ(entry.status(), LoginItemStatus::enabled);
+
+  const std::string text = readFile(entry.entryPath());
+  EXPECT_NE(text.find("[Desktop Entry]\n"), std::string::npos);
+  EXPECT_NE(text.find("Exec=\"" + exe_ + "\"\n"), std::string::npos);
+  EXPECT_TRUE(fs::directory_iterator(entry.directory()) != fs::directory_iterator());
+  EXPECT_EQ(std::distance(fs::directory_iterator(entry.directory()), fs::directory_iterator()), 1)
+      << "no temporary file is left beside the entry";
+
+  // Disabled by the desktop's own settings, or pointing at another program.
+  writeFile(entry.entryPath(), text + "Hidden=true\n");
+  EXPECT_EQ(entry.status(), LoginItemStatus::disabled);
+  writeFile(entry.entryPath(), "[Desktop Entry]\nExec=\"" + exe_ + "\"\nX-GNOME-Autostart-enabled=false\n");
+  EXPECT_EQ(entry.status(), LoginItemStatus::disabled);
+  writeFile(entry.entryPath(), "[Desktop Entry]\nExec=/usr/bin/other\n");
+  EXPECT_EQ(entry.status(), LoginItemStatus::notRegistered);
+  // Keys of other groups do not count.
+  writeFile(entry.entryPath(), "[Other]\nExec=\"" + exe_ + "\"\n");
+  EXPECT_EQ(entry.status(), LoginItemStatus::notRegistered);
+
+  ASSERT_TRUE(entry.unregisterEntry().ok);
+  EXPECT_FALSE(fs::exists(entry.entryPath()));
+  EXPECT_TRUE(entry.unregisterEntry().ok) << "removing a missing entry is not an error";
+
+  EXPECT_EQ(AutostartEntry(configHome_, std::nullopt).status(), LoginItemStatus::notFound);
+  EXPECT_FALSE(AutostartEntry(configHome_, std::nullopt).registerEntry().ok);
+}
+
+TEST_F(LaunchAtLoginTest, ExecValueRoundTripsAwkwardPaths) {
+  for (std::string path : {"/opt/Velmora/velmora", "/home/a b/x$y", "/p/100%/\"q\"/`w`\\z"}) {
+    const auto exec = AutostartEntry::execValue(path);
+    ASSERT_TRUE(exec) << path;
+    EXPECT_EQ(AutostartEntry::programOfExec(*exec), path) << *exec;
+  }
+  EXPECT_EQ(*AutostartEntry::execValue("/a b/$x"), "\"/a b/\\\\$x\"");
+  EXPECT_EQ(*AutostartEntry::execValue("/a%b"), "\"/a%%b\"");
+  EXPECT_FALSE(AutostartEntry::execValue("/bad\npath"));
+  EXPECT_EQ(AutostartEntry::programOfExec("/usr/bin/x --flag"), "/usr/bin/x");
+  EXPECT_FALSE(AutostartEntry::programOfExec("\"/unterminated"));
+}
+
+TEST_F(LaunchAtLoginTest, FailuresNameThePathAndTheReason) {
+  // Root may write anywhere, so block the folder with a file instead.
+  writeFile(configHome_ + "/autostart", "not a folder");
+  AutostartEntry entry(configHome_, exe_);
+  const auto result = entry.registerEntry();
+  ASSERT_FALSE(result.ok);
+  EXPECT_NE(result.description.find(configHome_ + "/autostart"), std::string::npos) << result.description;
+  EXPECT_NE(result.description.find("Not a directory"), std::string::npos) << result.description;
+
+  // The entry itself is a folder that cannot be replaced or removed.
+  fs::remove(configHome_ + "/autostart");
+  fs::create_directories(entry.entryPath() + "/inside");
+  EXPECT_FALSE(entry.registerEntry().ok);
+  const auto removal = entry.unregisterEntry();
+  ASSERT_FALSE(removal.ok);
+  EXPECT_NE(removal.description.find(entry.entryPath() + ": "), std::string::npos);
+}
+
+TEST_F(LaunchAtLoginTest, ToggleSwitchesAndReportsFailuresVerbatim) {
+  auto svc = service(exe_);
+  EXPECT_FALSE(svc.isEnabled());
+  svc.toggleLaunchAtLogin(nullptr);
+  EXPECT_TRUE(svc.isEnabled());
+  svc.toggleLaunchAtLogin(nullptr);
+  EXPECT_FALSE(svc.isEnabled());
+  EXPECT_TRUE(alerts_.empty());
+  EXPECT_TRUE(sink_->records().empty()) << "success logs nothing";
+
+  // A path with a percent sign must reach the log unchanged.
+  configHome_ = dir_.filePath("100%d conf").toStdString();
+  writeFile(configHome_ + "/autostart", "");
+  auto failing = service(exe_);
+  failing.toggleLaunchAtLogin(nullptr);
+  EXPECT_FALSE(failing.isEnabled());
+  const auto lines = sink_->messages("General");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "Velmora: launch-at-login toggle failed: " + configHome_ + "/autostart: Not a directory");
+  EXPECT_EQ(sink_->records()[0].subsystem, "co.quennet.velmora");
+  ASSERT_EQ(alerts_.size(), 1u);
+  EXPECT_TRUE(alerts_[0].first.startsWith("Your desktop rejected the request. Check that "));
+  EXPECT_TRUE(alerts_[0].first.endsWith("/autostart can be written."));
+  EXPECT_EQ(alerts_[0].second.toStdString(), configHome_ + "/autostart: Not a directory");
+}
+
+TEST_F(LaunchAtLoginTest, FreshInstallDefaultRunsOnceAndOnlyTowardsEnabled) {
+  {
+    auto first = service(exe_);
+    EXPECT_TRUE(first.isFreshInstall());
+    first.applyFreshInstallLoginDefault();
+    EXPECT_TRUE(first.isEnabled());
+    EXPECT_FALSE(first.isFreshInstall());
+  }
+  EXPECT_EQ(sink_->messages("General"),
+            std::vector<std::string>{"Velmora: defaulted Launch at Login ON for fresh install"});
+
+  // The user switched it off; later launches leave it off.
+  auto later = service(exe_);
+  later.toggleLaunchAtLogin(nullptr);
+  later.applyFreshInstallLoginDefault();
+  EXPECT_FALSE(later.isEnabled());
+
+  // First launch with the item already enabled: nothing registered or logged.
+  QFile::remove(settingsPath_);
+  later.toggleLaunchAtLogin(nullptr);
+  const auto before = sink_->records().size();
+  later.applyFreshInstallLoginDefault();
+  EXPECT_EQ(sink_->records().size(), before);
+  EXPECT_FALSE(later.isFreshInstall());
+
+  // A failed first-launch registration is logged, not shown, and not retried.
+  QFile::remove(settingsPath_);
+  writeFile(configHome_ + "/elsewhere", "");
+  configHome_ += "/elsewhere";
+  auto failing = service(exe_);
+  failing.applyFreshInstallLoginDefault();
+  EXPECT_TRUE(alerts_.empty());
+  const auto lines = sink_->messages("General");
+  EXPECT_EQ(lines.back(), "Velmora: couldn't enable Launch at Login on fresh install: " + configHome_ +
+                              "/autostart: Not a directory");
+  EXPECT_FALSE(failing.isFreshInstall());
+}
+
+}  // namespace
+}  // namespace velmora::app
