@@ -97,6 +97,8 @@ class PulseServerTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    // Its thread runs our blocks: gone before the fields they touch.
+    audio_.reset();
     stop(player_);
     stop(server_);
     ::unsetenv("PULSE_SERVER");

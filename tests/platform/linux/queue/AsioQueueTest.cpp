@@ -85,6 +85,8 @@ TEST(AsioQueue, RepeatingTimerTicksUntilCancelledOrDropped) {
   std::promise<void> fiveTicks;
   const auto start = std::chrono::steady_clock::now();
   std::shared_ptr<RepeatingTimer> timer;
+  // Held while the timer is stored, so the handler never sees it half-set.
+  std::unique_lock setting(mutex);
   timer = queue->makeTimer(5ms, 5ms, 1ms, [&] {
     std::lock_guard lock(mutex);
     ticks.push_back(std::chrono::steady_clock::now());
@@ -93,6 +95,7 @@ TEST(AsioQueue, RepeatingTimerTicksUntilCancelledOrDropped) {
       fiveTicks.set_value();
     }
   });
+  setting.unlock();
   ASSERT_EQ(fiveTicks.get_future().wait_for(kWait), std::future_status::ready);
   // Expiries queued before the cancel must not tick again.
   std::promise<void> after;
@@ -127,15 +130,19 @@ TEST(AsioQueue, ZeroIntervalTimerFiresOnce) {
 
 TEST(AsioQueue, LastReferenceDroppedOnItsOwnThread) {
   auto queue = makeAsioQueue("test");
+  auto holder = std::make_shared<std::shared_ptr<SerialQueue>>(queue);
+  std::promise<void> go;
   std::promise<void> done;
-  auto future = done.get_future();
-  // The block holds the only reference once the test lets go of it.
-  auto* raw = queue.get();
-  raw->async([queue = std::move(queue), &done]() mutable {
-    queue.reset();
+  auto goFuture = go.get_future().share();
+  auto doneFuture = done.get_future();
+  queue->async([holder, goFuture, &done] {
+    goFuture.wait();
+    holder->reset();  // the last reference: the queue goes away on its own thread
     done.set_value();
   });
-  ASSERT_EQ(future.wait_for(kWait), std::future_status::ready);
+  queue.reset();
+  go.set_value();
+  ASSERT_EQ(doneFuture.wait_for(kWait), std::future_status::ready);
 }
 
 TEST(AsioQueue, DestroyedWithPendingWorkDropsIt) {
