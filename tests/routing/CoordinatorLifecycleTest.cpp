@@ -124,9 +124,10 @@ TEST(CoordinatorLifecycle, FollowsTheWindowOnRealThreads) {
   ASSERT_TRUE(waitFor("→ Borealis 4K Speakers"));
   EXPECT_EQ(desktop.audio().defaultDevice(), 80u);
 
-  // A user's choice made from this thread while the queues run.
-  desktop.audio().userSetDefault(73);
-  EXPECT_TRUE(waitFor("External output (Aster U27)") || waitFor("User override"));
+  // Changes made from this thread while both queues run.
+  desktop.windows().move("w", Rect{100, 100, 800, 600});
+  ASSERT_TRUE(waitFor("→ Aster U27"));
+  EXPECT_EQ(desktop.audio().defaultDevice(), 73u);
   coordinator.reset();
 }
 #endif

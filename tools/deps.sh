@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Velmora needs to build, test and run.
+# Sourced by the other tools; uses sudo when not run as root.
+set -euo pipefail
+
+VELMORA_BUILD_PACKAGES=(
+  build-essential cmake ninja-build pkg-config clang-format
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libasio-dev nlohmann-json3-dev libicu-dev libsystemd-dev libsodium-dev
+  libpulse-dev libxcb1-dev libxcb-randr0-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-res0-dev
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins
+)
+# A real desktop for the end-to-end tests: X server, window manager, sound
+# server and a player.
+VELMORA_E2E_PACKAGES=(
+  xvfb x11-xserver-utils x11-utils openbox wmctrl xdotool
+  pulseaudio pulseaudio-utils mpv sox dbus
+)
+
+velmora_install_packages() {
+  local sudo=""
+  if [ "$(id -u)" != 0 ]; then sudo="sudo"; fi
+  local missing=()
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ "${#missing[@]}" -gt 0 ] || [ "${VELMORA_FORCE_APT:-0}" = 1 ]; then
+    $sudo apt-get update
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "$@"
+  fi
+}
