@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -24,15 +25,22 @@ extern char** environ;
 namespace velmora::app {
 namespace {
 
-// Runs the crash helper and returns the signal that ended it (0 if none).
-int runCrashingChild(const QString& dir, const char* mode) {
+// Runs the crash helper and returns the signal that ended it (0 if none);
+// what it printed goes to output.
+int runCrashingChild(const QString& dir, const char* mode, const QString& output) {
   const rlimit noCore{0, 0};
   setrlimit(RLIMIT_CORE, &noCore);
   const QByteArray d = dir.toLocal8Bit();
+  const QByteArray out = output.toLocal8Bit();
   char* argv[] = {const_cast<char*>(VELMORA_CRASH_HELPER), const_cast<char*>(d.constData()), const_cast<char*>(mode),
                   nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   pid_t pid = 0;
-  if (posix_spawn(&pid, VELMORA_CRASH_HELPER, nullptr, nullptr, argv, environ) != 0) return -1;
+  const int spawned = posix_spawn(&pid, VELMORA_CRASH_HELPER, &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return -1;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
@@ -75,14 +83,18 @@ TEST(CrashHandlerTest, CrashingChildLeavesARecordAndDiesOfItsSignal) {
   QTemporaryDir tmp;
   const QString dir = tmp.filePath("cache/velmora/crashes");
 
-  ASSERT_EQ(runCrashingChild(dir, "segv"), SIGSEGV);
+  const QString printed = tmp.filePath("stdout");
+  ASSERT_EQ(runCrashingChild(dir, "segv", printed), SIGSEGV);
   QStringList files = records(dir);
   ASSERT_EQ(files.size(), 1) << "no temporary file is left behind";
   ASSERT_TRUE(files[0].endsWith(".crash"));
   auto record = parseCrashRecord(readAll(QDir(dir).filePath(files[0])));
   ASSERT_TRUE(record);
   EXPECT_EQ(record->signal, SIGSEGV);
-  EXPECT_EQ(record->address, std::optional<std::uint64_t>(0));
+  ASSERT_TRUE(record->address);
+  EXPECT_EQ(QString("0x%1").arg(*record->address, 0, 16).toStdString(),
+            QString::fromStdString(readAll(printed)).trimmed().toStdString())
+      << "the protected page the helper wrote to";
   EXPECT_EQ(record->release, "Velmora@9.9+99");
   EXPECT_FALSE(record->terminate);
   EXPECT_GT(record->thread, 0);
@@ -97,7 +109,7 @@ TEST(CrashHandlerTest, CrashingChildLeavesARecordAndDiesOfItsSignal) {
   EXPECT_TRUE(helperFrame) << "frames name the module they lie in";
   QFile::remove(QDir(dir).filePath(files[0]));
 
-  ASSERT_EQ(runCrashingChild(dir, "terminate"), SIGABRT);
+  ASSERT_EQ(runCrashingChild(dir, "terminate", printed), SIGABRT);
   files = records(dir);
   ASSERT_EQ(files.size(), 1);
   record = parseCrashRecord(readAll(QDir(dir).filePath(files[0])));
