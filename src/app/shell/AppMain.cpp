@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFile>
@@ -84,6 +85,11 @@ void AppMain::applicationWillFinishLaunching() {
 
 void AppMain::applicationDidFinishLaunching() {
   statusItem_ = new QSystemTrayIcon(this);
+  // Tray hosts send a plain click as activation; with no window to show, the
+  // menu is the answer to either button.
+  connect(statusItem_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger && menu_ && !menu_->isVisible()) menu_->popup(QCursor::pos());
+  });
   if (!deps_.trayAvailable()) {
     generalLog().info("Velmora: no system tray is available; the status item cannot be shown");
   }
@@ -138,8 +144,13 @@ void AppMain::rebuildMenu() {
   applyMenuChanges(shownMenu_, next, target);
   shownMenu_ = next;
 
+  // The tray icon has no accessible text of its own in Qt; the menu carries
+  // it, also as its window title, where assistive tools and tests find it.
   const QString description = toQString(accessibleDescription_);
-  if (menu_->accessibleDescription() != description) menu_->setAccessibleDescription(description);
+  if (menu_->accessibleDescription() != description) {
+    menu_->setAccessibleDescription(description);
+    menu_->setWindowTitle(description);
+  }
 
   if (statusItem_ && statusItem_->contextMenu() != menu_.get()) statusItem_->setContextMenu(menu_.get());
 }
@@ -171,6 +182,12 @@ bool AppMain::eventFilter(QObject* watched, QEvent* event) {
   if (watched == menu_.get() && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() == Qt::Key_Alt) setAltHeld(event->type() == QEvent::KeyPress);
+    // Qt never matches the shortcut of an action that lives only in a
+    // context menu, so the open menu takes Ctrl+Q itself.
+    if (event->type() == QEvent::KeyPress && key->keyCombination() == QKeyCombination(Qt::CTRL, Qt::Key_Q)) {
+      actions_[kQuit]->trigger();
+      return true;
+    }
   }
   return QObject::eventFilter(watched, event);
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <memory>
@@ -190,6 +192,15 @@ TEST_F(AppMainTest, ReportsAndTogglesShowInTheOneMenu) {
   updater_->changed();
   EXPECT_FALSE(items[kCheckForUpdates]->isEnabled());
 
+  EXPECT_EQ(menu->windowTitle(), "Velmora — External output (Black & White Headphones)");
+
+  // Ctrl+Q in the open menu quits (the application's own quit is unhooked).
+  QObject::disconnect(items[kQuit], &QAction::triggered, qApp, nullptr);
+  int quits = 0;
+  QObject::connect(items[kQuit], &QAction::triggered, [&] { ++quits; });
+  QKeyEvent ctrlQ(QEvent::KeyPress, Qt::Key_Q, Qt::ControlModifier);
+  QCoreApplication::sendEvent(menu, &ctrlQ);
+  EXPECT_EQ(quits, 1);
   EXPECT_EQ(items[kQuit]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
   for (std::size_t i = 0; i < kQuit; ++i)
     EXPECT_TRUE(items[i]->shortcut().isEmpty()) << i;
@@ -209,6 +220,15 @@ TEST_F(AppMainTest, AltSwapsAboutForDiagnostics) {
 
   // A status report while the menu is open keeps the alternate.
   s.handler(RoutingStatus::idle, "No media playing");
+  EXPECT_TRUE(items[kDiagnostics]->isVisible());
+
+  // Releasing Alt with the menu open brings About back.
+  QKeyEvent release(QEvent::KeyRelease, Qt::Key_Alt, Qt::NoModifier);
+  QCoreApplication::sendEvent(app->statusMenu(), &release);
+  EXPECT_TRUE(items[kAbout]->isVisible());
+  EXPECT_FALSE(items[kDiagnostics]->isVisible());
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
+  QCoreApplication::sendEvent(app->statusMenu(), &press);
   EXPECT_TRUE(items[kDiagnostics]->isVisible());
 
   app->setAltHeld(false);
