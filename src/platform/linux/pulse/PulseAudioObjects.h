@@ -27,6 +27,11 @@ class PulseAudioObjects : public AudioObjects {
 // Starts the client and waits briefly (at most about a second) for a first
 // connection, so that early reads see the server when one is running. Never
 // fails: without a server it keeps retrying in the background.
+//
+// Listener blocks registered without a queue, and the sinks-changed handler,
+// run on the sound-server thread. That thread must not drop the last
+// reference to the object, and a write of the default device made from it
+// is refused (it would wait on itself).
 std::shared_ptr<PulseAudioObjects> makePulseAudioObjects();
 
 }  // namespace velmora::linuxos

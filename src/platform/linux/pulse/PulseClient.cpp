@@ -346,7 +346,7 @@ void PulseClient::onSink(pa_context* context, const pa_sink_info* info, int eol,
   auto& client = from(self);
   if (!client.current(context)) return;
   if (eol != 0 || !info) {
-    if (initial) client.listLoaded();
+    if constexpr (initial) client.listLoaded();
     return;
   }
   client.apply(client.model_.updateSink(sinkReply(*info)));
@@ -357,7 +357,7 @@ void PulseClient::onSinkInput(pa_context* context, const pa_sink_input_info* inf
   auto& client = from(self);
   if (!client.current(context)) return;
   if (eol != 0 || !info) {
-    if (initial) client.listLoaded();
+    if constexpr (initial) client.listLoaded();
     return;
   }
   client.apply(client.model_.updateSinkInput(sinkInputReply(*info)));
@@ -368,7 +368,7 @@ void PulseClient::onServer(pa_context* context, const pa_server_info* info, void
   auto& client = from(self);
   if (!client.current(context)) return;
   if (info) client.apply(client.model_.updateServer(serverReply(*info)));
-  if (initial) client.listLoaded();
+  if constexpr (initial) client.listLoaded();
   // A setter may be waiting for the default to move.
   pa_threaded_mainloop_signal(client.loop_, 0);
 }
@@ -378,7 +378,7 @@ void PulseClient::onCard(pa_context* context, const pa_card_info* info, int eol,
   auto& client = from(self);
   if (!client.current(context)) return;
   if (eol != 0 || !info) {
-    if (initial) client.listLoaded();
+    if constexpr (initial) client.listLoaded();
     return;
   }
   client.apply(client.model_.updateCard(cardReply(*info)));
@@ -389,7 +389,7 @@ void PulseClient::onClient(pa_context* context, const pa_client_info* info, int 
   auto& client = from(self);
   if (!client.current(context)) return;
   if (eol != 0 || !info) {
-    if (initial) client.listLoaded();
+    if constexpr (initial) client.listLoaded();
     return;
   }
   client.apply(client.model_.updateClient(clientReply(*info)));

@@ -63,7 +63,6 @@ Notices PulseModel::finishLoading() {
   std::lock_guard lock(mutex_);
   loading_ = false;
   connected_ = true;
-  previousSinkIds_.clear();
   Notices notices;
   listenersLocked(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList, notices);
   listenersLocked(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice, notices);
@@ -76,8 +75,6 @@ Notices PulseModel::finishLoading() {
 
 Notices PulseModel::disconnect() {
   std::lock_guard lock(mutex_);
-  for (const auto& sink : sinks_)
-    previousSinkIds_.emplace(sink.reply.name, sink.id);
   // Process objects are gone for good, and their listeners with them.
   std::erase_if(listeners_, [&](const Listener& l) { return findStreamLocked(l.object) != nullptr; });
   sinks_.clear();
@@ -103,14 +100,7 @@ Notices PulseModel::updateSink(const SinkReply& reply) {
   } else {
     // An index that now names another sink is another object.
     if (it != sinks_.end()) sinks_.erase(it);
-    AudioObjectID id = 0;
-    if (auto previous = previousSinkIds_.find(reply.name); previous != previousSinkIds_.end()) {
-      id = previous->second;
-      previousSinkIds_.erase(previous);
-    } else {
-      id = newIdLocked();
-    }
-    sinks_.push_back(Sink{id, reply});
+    sinks_.push_back(Sink{newIdLocked(), reply});
   }
   return settleLocked({});
 }

@@ -5,10 +5,11 @@
 // the server's thread, tests feed it by hand.
 //
 // Ids: every sink and sink input gets an id of ours, never 0 or 1, and no id
-// is given to a second object while the program runs; the one exception is a
-// sink that comes back under the same name after a reconnect, which is the
-// same device and keeps its id. A sink removed while connected and added
-// again is a new object with a new id.
+// is given to a second object while the program runs. A sink that comes back
+// (removed and added again, or listed again after a reconnect) is a new
+// object with a new id: the routing core then sees its old default device
+// gone, takes the change for a fall-back rather than the user's choice, and
+// pairs the displays afresh.
 //
 // Thread-safe: one mutex guards the state; listeners are returned as
 // Deliveries and run by the caller once the mutex is released.
@@ -164,8 +165,6 @@ class PulseModel {
   std::optional<std::string> defaultSinkName_;
   AudioObjectID reportedDefault_ = 0;
   Signature reportedSinks_;
-  // Sink ids of the last connection by sink name, offered again on reconnect.
-  std::map<std::string, AudioObjectID> previousSinkIds_;
   AudioObjectID nextId_ = 2;
   std::vector<Listener> listeners_;
 };
