@@ -54,6 +54,7 @@ TEST_F(DisplayMapTest, CatalogueSkipsUnusableNumbersAndKeepsOrderAndDuplicates) 
   };
   EXPECT_EQ(mapper().currentScreens(), expected);
   EXPECT_TRUE(DisplayAudioMapper().currentScreens().empty());
+  EXPECT_TRUE(DisplayAudioMapper().buildDisplayMap().empty());
 }
 
 TEST_F(DisplayMapTest, BestDeviceCountsSharedWordsAndKeepsTheFirstOfATie) {

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "platform/sim/SimWindows.h"
 
 namespace velmora::sim {
@@ -56,27 +54,6 @@ TEST(SimWindows, ListFaultCountsDownOrLasts) {
     EXPECT_FALSE(windows.onScreenWindows());
   windows.failWindowList(0);
   EXPECT_TRUE(windows.onScreenWindows());
-}
-
-TEST(SimWindows, SafeUnderConcurrentChangesAndReads) {
-  SimWindows windows;
-  std::thread writer([&] {
-    for (int i = 0; i < 200; ++i) {
-      windows.open({"w" + std::to_string(i), i % 3, {}});
-      windows.raise("w0");
-      if (i % 2) windows.close("w" + std::to_string(i - 1));
-    }
-  });
-  std::thread reader([&] {
-    for (int i = 0; i < 200; ++i) {
-      windows.failWindowList(i % 5 == 0 ? 1 : 0);
-      (void)windows.onScreenWindows();
-    }
-  });
-  writer.join();
-  reader.join();
-  EXPECT_EQ(windows.closeAllOf(0) + windows.closeAllOf(1) + windows.closeAllOf(2), 100u);
-  EXPECT_TRUE(windows.windows().empty());
 }
 
 }  // namespace
