@@ -74,14 +74,16 @@ void CrashReportingService::toggleCrashReporting() {
 }
 
 void startCrashReporter(const CrashReporterOptions& options, const std::string& crashDirectory) {
+  // Records that could never be sent are not written either, so they cannot
+  // pile up unpruned.
+  const auto dsn = parseSentryDsn(QString::fromStdString(options.dsn));
+  if (!dsn) {
+    crashLog().debug("crash-report DSN is not usable; crash handlers not installed");
+    return;
+  }
   if (!installCrashHandlers(crashDirectory, options.releaseName))
     crashLog().debug("crash handlers not installed: %s cannot be used", {crashDirectory});
 
-  const auto dsn = parseSentryDsn(QString::fromStdString(options.dsn));
-  if (!dsn) {
-    crashLog().debug("crash-report DSN is not usable; records stay on disk");
-    return;
-  }
   // One uploader for the whole run; a second start only sends again.
   static CrashUploader* uploader = nullptr;
   if (!uploader) {
