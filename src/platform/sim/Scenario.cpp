@@ -1,10 +1,10 @@
 #include "platform/sim/Scenario.h"
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <set>
 
 #include "platform/sim/ScenarioPositions.h"
@@ -519,14 +519,20 @@ ScenarioResult parseScenario(const std::string& text) {
     root = json::parse(text);
   } catch (const json::parse_error& e) {
     // The parser's message reads "... parse error at line L, column C: what".
-    std::string what = e.what();
+    std::string_view what = e.what();
     ScenarioError error{"not valid JSON", 0, 0};
-    std::smatch m;
-    static const std::regex where(R"(at line (\d+), column (\d+): (.*)$)");
-    if (std::regex_search(what, m, where)) {
-      error.line = std::stoul(m[1]);
-      error.column = std::stoul(m[2]);
-      error.message = "not valid JSON: " + m[3].str();
+    auto number = [&](std::string_view prefix, std::size_t& out) {
+      auto at = what.find(prefix);
+      if (at == std::string_view::npos) return false;
+      what.remove_prefix(at + prefix.size());
+      auto [end, ec] = std::from_chars(what.data(), what.data() + what.size(), out);
+      if (ec != std::errc()) return false;
+      what.remove_prefix(static_cast<std::size_t>(end - what.data()));
+      return true;
+    };
+    std::size_t line = 0, column = 0;
+    if (number("at line ", line) && number(", column ", column) && what.starts_with(": ")) {
+      error = ScenarioError{"not valid JSON: " + std::string(what.substr(2)), line, column};
     }
     result.error = error;
     return result;

@@ -112,7 +112,8 @@ class SimAudio final : public AudioObjects {
   bool setInitialDefault(AudioDeviceID id);
   // The user picks the default by hand. Same rules as a set of 'dOut': false
   // for an id that is not a device or a device that cannot be the default.
-  // Listeners and the hook fire only when the default actually changes.
+  // The listeners fire even when the device already is the default; the hook
+  // fires only when the default actually changes.
   bool userSetDefault(AudioDeviceID id);
   // Appended; process-list listeners fire.
   bool addStream(Stream stream);

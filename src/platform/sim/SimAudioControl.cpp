@@ -59,7 +59,13 @@ bool SimAudio::userSetDefault(AudioDeviceID id) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!validDefaultLocked(id)) return false;
-    changeDefaultLocked(id, pending);
+    if (id == default_) {
+      // Picking the current device by hand is still announced, as a device
+      // picker does; only the hook waits for a real change.
+      collectLocked(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice, pending);
+    } else {
+      changeDefaultLocked(id, pending);
+    }
   }
   deliver(std::move(pending));
   return true;

@@ -46,10 +46,13 @@ TEST_F(SimAudioTest, DefaultDeviceChangesOnlyToValidDevicesAndNotifiesOnRealChan
   EXPECT_EQ(sim->defaultDevice(), 73u);
   EXPECT_THAT(events, IsEmpty());
 
-  // Setting the same device again succeeds quietly.
+  // Setting the same device again succeeds quietly; the user picking it by
+  // hand is still announced to listeners, but it is no change for the hook.
   EXPECT_EQ(audio.setDefaultOutputDevice(73), kAudioHardwareNoError);
-  EXPECT_TRUE(sim->userSetDefault(73));
   EXPECT_THAT(events, IsEmpty());
+  EXPECT_TRUE(sim->userSetDefault(73));
+  EXPECT_THAT(events, ElementsAre("listener"));
+  events.clear();
 
   EXPECT_EQ(audio.setDefaultOutputDevice(90), kAudioHardwareNoError);
   EXPECT_TRUE(sim->userSetDefault(73));
