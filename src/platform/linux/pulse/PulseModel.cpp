@@ -336,12 +336,6 @@ AudioObjectID PulseModel::defaultSink() const {
   return connected_ ? defaultSinkLocked() : 0;
 }
 
-std::optional<std::uint32_t> PulseModel::sinkInputIndex(AudioObjectID id) const {
-  std::lock_guard lock(mutex_);
-  const Stream* stream = connected_ ? findStreamLocked(id) : nullptr;
-  return stream ? std::optional(stream->reply.index) : std::nullopt;
-}
-
 // --- AudioObjects -----------------------------------------------------------
 
 OSStatus PulseModel::getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,

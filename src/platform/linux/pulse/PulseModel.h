@@ -112,8 +112,6 @@ class PulseModel {
   // The server's name of a sink of ours.
   std::optional<std::string> sinkName(AudioObjectID id) const;
   AudioObjectID defaultSink() const;
-  // The sink input behind a process object.
-  std::optional<std::uint32_t> sinkInputIndex(AudioObjectID id) const;
 
   // The AudioObjects reads and listener registration.
   OSStatus getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
