@@ -42,18 +42,17 @@ bool LaunchAtLoginService::isFreshInstall() {
 
 void LaunchAtLoginService::applyFreshInstallLoginDefault() {
   if (!isFreshInstall()) return;
-  // Marked first, so a failed registration is not retried at every launch.
-  {
-    auto settings = openSettings_();
-    settings->setValue(kLaunchedBeforeKey, true);
-    settings->sync();
+  if (!isEnabled()) {
+    const LoginItemResult result = entry_.registerEntry();
+    if (result.ok)
+      generalLog().info("Velmora: defaulted Launch at Login ON for fresh install");
+    else
+      generalLog().info("Velmora: couldn't enable Launch at Login on fresh install: %s", {result.description});
   }
-  if (isEnabled()) return;
-  const LoginItemResult result = entry_.registerEntry();
-  if (result.ok)
-    generalLog().info("Velmora: defaulted Launch at Login ON for fresh install");
-  else
-    generalLog().info("Velmora: couldn't enable Launch at Login on fresh install: %s", {result.description});
+  // Written whatever the outcome: a failed registration is not retried.
+  auto settings = openSettings_();
+  settings->setValue(kLaunchedBeforeKey, true);
+  settings->sync();
 }
 
 QString LaunchAtLoginService::informativeText() const {
