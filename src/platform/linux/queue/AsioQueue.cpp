@@ -23,6 +23,13 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+// Far enough to mean "never" without overflowing the clock's arithmetic.
+constexpr Duration kLongestDelay = std::chrono::hours(24 * 365 * 100);
+
+SteadyClock::duration clampDelay(Duration delay) {
+  return std::chrono::duration_cast<SteadyClock::duration>(std::clamp(delay, Duration::zero(), kLongestDelay));
+}
+
 // The io_context and, for an owned queue, its thread. Blocks and timers hold
 // it by shared pointer, so it outlives a queue that was dropped on its own
 // thread.
@@ -132,7 +139,7 @@ class AsioSerialQueue : public SerialQueue {
     }
     auto timer = std::make_shared<asio::steady_timer>(*context_->context);
     state->timer = timer;
-    timer->expires_after(std::max(delay, Duration::zero()));
+    timer->expires_after(clampDelay(delay));
     timer->async_wait([timer, state, block = std::move(block)](const std::error_code&) {
       // Checked here, on the queue's thread: a cancel that came after the
       // expiry was queued still wins.

@@ -151,6 +151,9 @@ TEST(AsioQueue, DestroyedWithPendingWorkDropsIt) {
     auto queue = makeAsioQueue("test");
     queue->asyncAfter(1h, [&] { ++ran; });
     auto timer = queue->makeTimer(1h, 1h, 0ms, [&] { ++ran; });
+    // Delays past the clock's range mean "never", not an overflow.
+    queue->asyncAfter(Duration::max(), [&] { ++ran; });
+    auto never = queue->makeTimer(Duration::max(), Duration::max(), Duration::max(), [&] { ++ran; });
   }
   EXPECT_EQ(ran.load(), 0);
 }
