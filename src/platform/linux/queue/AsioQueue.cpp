@@ -152,9 +152,8 @@ class AsioSerialQueue : public SerialQueue {
                                             std::function<void()> handler) override {
     auto state = std::make_shared<TimerState>();
     state->context = context_;
-    state->interval = std::chrono::duration_cast<SteadyClock::duration>(interval);
-    state->deadline = SteadyClock::now() +
-                      std::chrono::duration_cast<SteadyClock::duration>(std::max(firstDeadline, Duration::zero()));
+    state->interval = clampDelay(interval);
+    state->deadline = SteadyClock::now() + clampDelay(firstDeadline);
     state->handler = std::move(handler);
     auto timer = std::make_shared<AsioRepeatingTimer>(state);
     if (!state->handler) {
