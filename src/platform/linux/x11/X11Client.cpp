@@ -4,8 +4,10 @@
 #include <xcb/res.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "platform/Log.h"
 #include "platform/linux/x11/ScreenRules.h"
@@ -118,7 +120,6 @@ X11Client::X11Client(std::function<void()> onChange, std::optional<std::string> 
     : onChange_(std::move(onChange)), display_(std::move(display)) {
   connection_ = connect();
   if (!connection_) {
-    unavailableLogged_ = true;
     platformLog().info("X server unavailable; retrying in the background");
   }
   thread_ = std::thread([this] { run(); });
@@ -271,7 +272,6 @@ void X11Client::run() {
         connection_ = fresh;
       }
       retry = kFirstRetry;
-      unavailableLogged_ = false;
       platformLog().info("X server connection restored");
       notify();
       continue;

@@ -5,7 +5,7 @@
 // thread of its own watches RandR events and, when the server goes away,
 // reconnects with back-off. While there is no server, reads give nothing.
 
-#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -60,8 +60,6 @@ class X11Client {
   std::condition_variable stopped_;
   std::shared_ptr<Connection> connection_;
   bool stop_ = false;
-  int wakeFd_ = -1;
-  std::atomic<bool> unavailableLogged_{false};
   std::thread thread_;
 };
 
