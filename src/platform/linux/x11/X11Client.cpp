@@ -56,16 +56,40 @@ xcb_get_property_cookie_t askProperty(xcb_connection_t* c, xcb_window_t window, 
   return xcb_get_property(c, 0, window, atom, XCB_GET_PROPERTY_TYPE_ANY, 0, longs);
 }
 
-std::optional<std::uint32_t> takeClientPid(xcb_connection_t* c, xcb_res_query_client_ids_cookie_t cookie) {
-  auto reply = take<xcb_res_query_client_ids_reply_t>(xcb_res_query_client_ids_reply, c, cookie);
-  if (!reply) return std::nullopt;
+// One X-Resource request for the owning clients of all windows of a read. The
+// reply names each client by its resource base, the bits a window id shares
+// with every other resource of the client that made it.
+std::optional<xcb_res_query_client_ids_cookie_t> askClientPids(xcb_connection_t* c,
+                                                               const std::vector<std::uint32_t>& windows) {
+  if (windows.empty()) return std::nullopt;
+  std::vector<xcb_res_client_id_spec_t> specs;
+  specs.reserve(windows.size());
+  for (std::uint32_t w : windows)
+    specs.push_back({w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID});
+  return xcb_res_query_client_ids(c, static_cast<std::uint32_t>(specs.size()), specs.data());
+}
+
+std::map<std::uint32_t, std::uint32_t> takeClientPids(xcb_connection_t* c,
+                                                      std::optional<xcb_res_query_client_ids_cookie_t> cookie) {
+  std::map<std::uint32_t, std::uint32_t> pids;
+  if (!cookie) return pids;
+  auto reply = take<xcb_res_query_client_ids_reply_t>(xcb_res_query_client_ids_reply, c, *cookie);
+  if (!reply) return pids;
   for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem; xcb_res_client_id_value_next(&it)) {
     if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
         xcb_res_client_id_value_value_length(it.data) >= 1) {
-      return *xcb_res_client_id_value_value(it.data);
+      pids[it.data->spec.client] = *xcb_res_client_id_value_value(it.data);
     }
   }
-  return std::nullopt;
+  return pids;
+}
+
+std::optional<std::uint32_t> clientPidOf(xcb_connection_t* c, const std::map<std::uint32_t, std::uint32_t>& pids,
+                                         std::uint32_t window) {
+  const std::uint32_t base = window & ~xcb_get_setup(c)->resource_id_mask;
+  const auto it = pids.find(base);
+  if (it == pids.end()) return std::nullopt;
+  return it->second;
 }
 
 constexpr std::uint32_t kMaxListLongs = 1u << 16;
@@ -364,7 +388,6 @@ std::optional<std::vector<WindowListEntry>> X11Client::windows() {
     xcb_get_geometry_cookie_t geometry;
     xcb_translate_coordinates_cookie_t origin;
     xcb_get_property_cookie_t pid, state, desktop, extents;
-    std::optional<xcb_res_query_client_ids_cookie_t> clientIds;
   };
   std::vector<Pending> pending;
   pending.reserve(windows->size());
@@ -375,17 +398,14 @@ std::optional<std::vector<WindowListEntry>> X11Client::windows() {
               askProperty(c, w, conn->wmPid, 1),
               askProperty(c, w, conn->wmState, 64),
               askProperty(c, w, conn->wmDesktop, 1),
-              askProperty(c, w, conn->gtkFrameExtents, 4),
-              std::nullopt};
-    if (conn->res) {
-      const xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-      p.clientIds = xcb_res_query_client_ids(c, 1, &spec);
-    }
+              askProperty(c, w, conn->gtkFrameExtents, 4)};
     pending.push_back(p);
   }
+  const auto clientIds = conn->res ? askClientPids(c, *windows) : std::nullopt;
 
   std::vector<WindowListEntry> entries;
   entries.reserve(windows->size());
+  const auto clientPids = takeClientPids(c, clientIds);
   for (std::size_t i = 0; i < pending.size(); ++i) {
     const Pending& p = pending[i];
     WindowReplies r;
@@ -405,7 +425,7 @@ std::optional<std::vector<WindowListEntry>> X11Client::windows() {
     r.netWmState = takeProperty(c, p.state);
     r.netWmDesktop = takeProperty(c, p.desktop);
     r.gtkFrameExtents = takeProperty(c, p.extents);
-    if (p.clientIds) r.clientPid = takeClientPid(c, *p.clientIds);
+    r.clientPid = clientPidOf(c, clientPids, r.window);
     if (auto entry = windowEntry(r, desktop)) entries.push_back(std::move(*entry));
   }
   if (conn->broken()) return std::nullopt;
@@ -421,24 +441,21 @@ std::optional<std::map<Pid, std::string>> X11Client::windowOwners() {
 
   struct Pending {
     xcb_get_property_cookie_t pid, wmClass;
-    std::optional<xcb_res_query_client_ids_cookie_t> clientIds;
   };
   std::vector<Pending> pending;
   pending.reserve(windows->size());
   for (std::uint32_t w : *windows) {
-    Pending p{askProperty(c, w, conn->wmPid, 1), askProperty(c, w, XCB_ATOM_WM_CLASS, 256), std::nullopt};
-    if (conn->res) {
-      const xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-      p.clientIds = xcb_res_query_client_ids(c, 1, &spec);
-    }
-    pending.push_back(p);
+    pending.push_back({askProperty(c, w, conn->wmPid, 1), askProperty(c, w, XCB_ATOM_WM_CLASS, 256)});
   }
+  const auto clientIds = conn->res ? askClientPids(c, *windows) : std::nullopt;
   std::map<Pid, std::string> owners;
-  for (const Pending& p : pending) {
+  const auto clientPids = takeClientPids(c, clientIds);
+  for (std::size_t i = 0; i < pending.size(); ++i) {
+    const Pending& p = pending[i];
     WindowReplies r;
     r.netWmPid = takeProperty(c, p.pid);
     const auto wmClass = takeProperty(c, p.wmClass);
-    if (p.clientIds) r.clientPid = takeClientPid(c, *p.clientIds);
+    r.clientPid = clientPidOf(c, clientPids, (*windows)[i]);
     const auto pid = windowOwnerPid(r);
     if (!pid || *pid > static_cast<std::uint32_t>(std::numeric_limits<Pid>::max())) continue;
     auto& name = owners[static_cast<Pid>(*pid)];
