@@ -59,10 +59,12 @@ class QtMenuTarget final : public MenuTarget {
 };
 
 // Device and screen names come from outside; never let them be read as HTML.
-void showPlainInformativeText(QMessageBox& box, const std::string& text) {
+// Diagnostics lines are records, one per line: wrapping would tear them.
+void showPlainInformativeText(QMessageBox& box, const std::string& text, bool wrap) {
   box.setInformativeText(toQString(text));
   if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
     label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(wrap);
   }
 }
 
@@ -213,9 +215,11 @@ Updater& AppMain::updater() {
 
 void AppMain::showAbout() {
   QMessageBox box;
+  box.setWindowTitle(QStringLiteral("Velmora"));
   box.setIcon(QMessageBox::Information);
   box.setText(QStringLiteral("Velmora"));
-  showPlainInformativeText(box, aboutText(config::kVersion, config::kSupportContactAddress, config::kCopyright));
+  showPlainInformativeText(box, aboutText(config::kVersion, config::kSupportContactAddress, config::kCopyright),
+                           /*wrap=*/true);
   QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
   QPushButton* support = box.addButton(QStringLiteral("Visit Support\u2026"), QMessageBox::ActionRole);
   box.setDefaultButton(ok);
@@ -227,8 +231,9 @@ void AppMain::showAbout() {
 
 void AppMain::showDisplayMap() {
   QMessageBox box;
+  box.setWindowTitle(QStringLiteral("Velmora"));
   box.setText(QString::fromUtf8(kDiagnosticsTitle));
-  showPlainInformativeText(box, deps_.diagnosticsText ? deps_.diagnosticsText() : std::string());
+  showPlainInformativeText(box, deps_.diagnosticsText ? deps_.diagnosticsText() : std::string(), /*wrap=*/false);
   box.exec();
 }
 
