@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 
@@ -19,7 +20,8 @@ constexpr const char* kJournalSocket = "/run/systemd/journal/socket";
 
 class SystemLogSink final : public LogSink {
  public:
-  SystemLogSink() : journal_(::access(kJournalSocket, W_OK) == 0) {}
+  SystemLogSink()
+      : journal_(::access(kJournalSocket, W_OK) == 0), stderrDebug_(std::getenv("VELMORA_LOG_DEBUG") != nullptr) {}
 
   void write(const LogRecord& record) override {
     if (journal_) {
@@ -30,6 +32,9 @@ class SystemLogSink final : public LogSink {
                                          "VELMORA_CATEGORY=%s", record.category.c_str(), nullptr);
       if (result >= 0) return;
     }
+    // Like the journal's default view, standard error leaves out the debug
+    // lines (four a second while tracking) unless asked for them.
+    if (record.level == LogLevel::Debug && !stderrDebug_) return;
     // One write per record, so lines from several threads never interleave.
     const std::string line = "velmora[" + record.category + "] " + record.message + "\n";
     std::lock_guard lock(mutex_);
@@ -39,6 +44,7 @@ class SystemLogSink final : public LogSink {
 
  private:
   const bool journal_;
+  const bool stderrDebug_;
   std::mutex mutex_;
 };
 
