@@ -55,25 +55,6 @@ TEST(StatusMenuModel, ItemsInOrderWithTheirStates) {
   EXPECT_TRUE(later.items[kSendCrashReports].checked);
 }
 
-TEST(StatusMenuModel, AltShowsDiagnosticsInsteadOfAboutAndOnlyThen) {
-  StatusMenuInputs inputs;
-  inputs.altHeld = true;
-  const StatusMenuModel held = statusMenuModel(inputs);
-  EXPECT_FALSE(held.items[kAbout].visible);
-  EXPECT_TRUE(held.items[kDiagnostics].visible);
-  EXPECT_EQ(held.items[kDiagnostics].title, "Show diagnostics\u2026");
-  EXPECT_EQ(visibleTitles(held).size(), 8u);
-
-  inputs.altHeld = false;
-  const StatusMenuModel released = statusMenuModel(inputs);
-  EXPECT_TRUE(released.items[kAbout].visible);
-  EXPECT_FALSE(released.items[kDiagnostics].visible);
-}
-
-TEST(StatusMenuModel, AccessibleDescriptionCarriesTheMessage) {
-  EXPECT_EQ(statusItemAccessibleDescription("Tracking Firefox"), "Velmora \u2014 Tracking Firefox");
-}
-
 TEST(ApplyMenuChanges, SendsOnlyDifferencesAndEndsAsAFullRebuildWould) {
   FakeMenu menu;
   std::optional<StatusMenuModel> shown;

@@ -57,6 +57,8 @@ export PULSE_SERVER=unix:$work/run/pulse/native
 # No session bus: Qt uses the XEmbed tray protocol, which trayer speaks.
 unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
 export QT_QPA_PLATFORM=xcb
+# Only read by sanitizer builds.
+export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
 exec 3> "$work/displayfd"
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
