@@ -6,37 +6,8 @@
 
 namespace velmora::linuxos {
 
-namespace {
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r'))
-    s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-    s.remove_suffix(1);
-  return s;
-}
-
-}  // namespace
-
 std::optional<std::string> parseDesktopEntryName(std::string_view text) {
-  bool inEntry = false;
-  while (!text.empty()) {
-    const auto eol = text.find('\n');
-    const std::string_view line = trim(text.substr(0, eol));
-    text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
-    if (line.empty() || line.front() == '#') continue;
-    if (line.front() == '[') {
-      inEntry = line == "[Desktop Entry]";
-      continue;
-    }
-    if (!inEntry) continue;
-    const auto eq = line.find('=');
-    if (eq == std::string_view::npos || trim(line.substr(0, eq)) != "Name") continue;
-    const std::string_view value = trim(line.substr(eq + 1));
-    if (value.empty()) return std::nullopt;
-    return std::string(value);
-  }
-  return std::nullopt;
+  return keyFileValue(text, "Desktop Entry", "Name");
 }
 
 DesktopEntries::DesktopEntries(std::vector<std::filesystem::path> dataDirs) : dataDirs_(std::move(dataDirs)) {}
