@@ -178,6 +178,9 @@ void AppMain::createMenu() {
 
   connect(menu_.get(), &QMenu::aboutToShow, this,
           [this] { setAltHeld(QGuiApplication::queryKeyboardModifiers().testFlag(Qt::AltModifier)); });
+  // A closed menu shows About, so a host that draws the menu before asking
+  // for an update never opens it with the alternate left over.
+  connect(menu_.get(), &QMenu::aboutToHide, this, [this] { setAltHeld(false); });
   menu_->installEventFilter(this);
 }
 

@@ -231,7 +231,7 @@ TEST_F(AppMainTest, AltSwapsAboutForDiagnostics) {
   QCoreApplication::sendEvent(app->statusMenu(), &press);
   EXPECT_TRUE(items[kDiagnostics]->isVisible());
 
-  app->setAltHeld(false);
+  emit app->statusMenu()->aboutToHide();
   EXPECT_TRUE(items[kAbout]->isVisible());
   EXPECT_FALSE(items[kDiagnostics]->isVisible());
 }
