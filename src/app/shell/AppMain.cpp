@@ -41,9 +41,15 @@ QString toQString(const std::string& text) {
   return QString::fromStdString(text);
 }
 
-// A literal '&' in a title would otherwise become a mnemonic marker and vanish.
+// Titles carry names from outside. A literal '&' would become a mnemonic
+// marker and vanish, a tab would split off as shortcut text and a line break
+// would break the one-line menu item; control characters show as spaces.
 QString actionText(const std::string& title) {
-  return toQString(title).replace(QLatin1Char('&'), QLatin1String("&&"));
+  QString text = toQString(title);
+  for (QChar& c : text) {
+    if (c.category() == QChar::Other_Control) c = QLatin1Char(' ');
+  }
+  return text.replace(QLatin1Char('&'), QLatin1String("&&"));
 }
 
 class QtMenuTarget final : public MenuTarget {

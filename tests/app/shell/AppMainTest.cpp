@@ -164,6 +164,8 @@ TEST_F(AppMainTest, ReportsAndTogglesShowInTheOneMenu) {
   for (QAction* action : items)
     QObject::connect(action, &QAction::changed, [&] { ++changes; });
 
+  s.handler(RoutingStatus::tracking, "\u2192 Desk\tSpeakers\nHDMI");
+  EXPECT_EQ(items[kStatusLine]->text(), "\u2192 Desk Speakers HDMI") << "one line, no shortcut column";
   s.handler(RoutingStatus::external, "External output (Black & White Headphones)");
   EXPECT_EQ(app->lastStatus(), RoutingStatus::external);
   EXPECT_EQ(app->lastMessage(), "External output (Black & White Headphones)");
