@@ -264,23 +264,13 @@ class World {
     apps_.erase(pid);
     std::erase_if(windows_, [pid](const auto& w) { return w.second == pid; });
     for (auto it = streams_.begin(); it != streams_.end();) {
-      if (it->second && descendsFrom(*it->second, pid)) {
+      if (it->second && descendsFrom(processes_, *it->second, pid)) {
         ids_.erase(it->first);
         it = streams_.erase(it);
       } else {
         ++it;
       }
     }
-  }
-
-  bool descendsFrom(Pid pid, Pid ancestor) const {
-    for (int hops = 0; hops < 64; ++hops) {
-      if (pid == ancestor) return true;
-      auto it = processes_.find(pid);
-      if (it == processes_.end()) return false;
-      pid = it->second;
-    }
-    return false;
   }
 
   void addStream(AudioObjectID id, std::optional<Pid> pid, const std::string& where) {
@@ -507,6 +497,16 @@ Scenario readScenario(const json& root) {
 }
 
 }  // namespace
+
+bool descendsFrom(const std::map<Pid, Pid>& parents, Pid pid, Pid ancestor) {
+  for (int hops = 0; hops < 64; ++hops) {
+    if (pid == ancestor) return true;
+    auto it = parents.find(pid);
+    if (it == parents.end()) return false;
+    pid = it->second;
+  }
+  return false;
+}
 
 bool isFailableOperation(const std::string& name) {
   return operationFromName(name).has_value() || name == "windowList" || name == "parentPid";

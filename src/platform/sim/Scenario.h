@@ -5,6 +5,7 @@
 // so that a run never meets an impossible event.
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -84,6 +85,10 @@ struct ScenarioResult {
 };
 
 ScenarioResult parseScenario(const std::string& text);
+
+// Whether pid is ancestor or lies below it in the parent map (bounded, so a
+// cycle in a bad scenario cannot hang).
+bool descendsFrom(const std::map<Pid, Pid>& parents, Pid pid, Pid ancestor);
 
 // The operations a "fail" event may name.
 bool isFailableOperation(const std::string& name);

@@ -34,16 +34,6 @@ Platform SimDesktop::platform() const {
   return p;
 }
 
-bool SimDesktop::descendsFrom(Pid pid, Pid ancestor) const {
-  for (int hops = 0; hops < 64; ++hops) {
-    if (pid == ancestor) return true;
-    auto it = parents_.find(pid);
-    if (it == parents_.end()) return false;
-    pid = it->second;
-  }
-  return false;
-}
-
 void SimDesktop::apply(const ScenarioEvent& e) {
   using K = ScenarioEvent::Kind;
   switch (e.kind) {
@@ -75,7 +65,7 @@ void SimDesktop::apply(const ScenarioEvent& e) {
       applications_->quit(e.pid);
       windows_->closeAllOf(e.pid);
       for (const auto& stream : audio_->streams()) {
-        if (stream.pid && descendsFrom(*stream.pid, e.pid)) audio_->removeStream(stream.id);
+        if (stream.pid && descendsFrom(parents_, *stream.pid, e.pid)) audio_->removeStream(stream.id);
       }
       break;
     case K::setDefault:

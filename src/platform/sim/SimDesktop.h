@@ -34,8 +34,6 @@ class SimDesktop {
   void apply(const ScenarioEvent& event);
 
  private:
-  bool descendsFrom(Pid pid, Pid ancestor) const;
-
   std::shared_ptr<VirtualScheduler> scheduler_;
   std::shared_ptr<SerialQueue> mainQueue_;
   std::shared_ptr<SimAudio> audio_;

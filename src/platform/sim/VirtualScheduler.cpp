@@ -141,9 +141,9 @@ bool VirtualScheduler::popDue(Duration limit, bool inclusive, Item& out) {
   return true;
 }
 
-void VirtualScheduler::runBefore(Duration t) {
+void VirtualScheduler::run(Duration t, bool inclusive) {
   Item item;
-  while (popDue(t, false, item)) {
+  while (popDue(t, inclusive, item)) {
     ++executed_;
     item.run();
   }
@@ -151,14 +151,12 @@ void VirtualScheduler::runBefore(Duration t) {
   if (t > now_) now_ = t;
 }
 
+void VirtualScheduler::runBefore(Duration t) {
+  run(t, false);
+}
+
 void VirtualScheduler::runUntil(Duration t) {
-  Item item;
-  while (popDue(t, true, item)) {
-    ++executed_;
-    item.run();
-  }
-  std::lock_guard lock(mutex_);
-  if (t > now_) now_ = t;
+  run(t, true);
 }
 
 void VirtualScheduler::runUntilSeconds(double s) {

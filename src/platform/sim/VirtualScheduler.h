@@ -50,6 +50,7 @@ class VirtualScheduler : public std::enable_shared_from_this<VirtualScheduler> {
  private:
   VirtualScheduler() = default;
   bool popDue(Duration limit, bool inclusive, Item& out);
+  void run(Duration t, bool inclusive);
 
   struct Later {
     bool operator()(const Item& a, const Item& b) const { return a.due != b.due ? a.due > b.due : a.seq > b.seq; }
