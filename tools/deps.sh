@@ -13,7 +13,7 @@ VELMORA_BUILD_PACKAGES=(
 # A real desktop for the end-to-end tests: X server, window manager, sound
 # server and a player.
 VELMORA_E2E_PACKAGES=(
-  xvfb x11-xserver-utils x11-utils openbox wmctrl xdotool
+  xvfb x11-xserver-utils x11-utils openbox wmctrl xdotool trayer
   pulseaudio pulseaudio-utils mpv sox dbus
 )
 
