@@ -1,0 +1,127 @@
+#!/bin/bash
+# End-to-end routing checks: the real velmora on the test bed (Xvfb with three
+# monitors, openbox, a real sound server, mpv playing).
+#   routing_e2e.sh SERVER SCENARIO VELMORA TOOL
+# SERVER is pulse or pipewire; SCENARIO is one of the check_* functions below
+# without its prefix. Exits 77 (skipped) when a needed program is missing.
+set -u
+
+server=${1:?usage: routing_e2e.sh SERVER SCENARIO VELMORA TOOL}
+scenario=${2:?usage: routing_e2e.sh SERVER SCENARIO VELMORA TOOL}
+velmora=${3:?usage: routing_e2e.sh SERVER SCENARIO VELMORA TOOL}
+BED_TOOL=${4:?usage: routing_e2e.sh SERVER SCENARIO VELMORA TOOL}
+
+# shellcheck source=testbed.sh
+source "$(dirname "$0")/testbed.sh"
+
+# Limits for things that must happen: a switch comes 0.3 s after the window
+# is seen (polled every 250 ms), so 10 s leaves room for a loaded machine.
+SOON=10
+# How long the default must hold where nothing may switch it: several window
+# polls and more than one audio poll.
+HOLD=2
+
+expectDefault() {
+  local sink=$1 why=$2
+  bed_wait "$SOON" bed_default_is "$sink" || bed_fail "$why: the default is $(bed_default), expected $sink"
+}
+
+# The default stays $1 for HOLD seconds.
+expectDefaultHolds() {
+  local sink=$1 why=$2 tries=$((HOLD * 10))
+  while ((tries-- > 0)); do
+    bed_default_is "$sink" || bed_fail "$why: the default moved to $(bed_default), expected it to stay $sink"
+    sleep 0.1
+  done
+}
+
+expectAlive() {
+  bed_velmora_alive || bed_fail "velmora exited: $*"
+}
+
+# A change of the default within 1 s of velmora's own switch counts as its
+# own and is ignored; a hand-made choice must come later to be seen as one.
+afterQuietWindow() { sleep 1.2; }
+
+# The bed with mpv on the first monitor (whose speakers are the default) and
+# velmora following it onto the second, which proves it tracks the player.
+setUp() {
+  bed_start "$server"
+  bed_start_player
+  bed_start_velmora "$velmora"
+  bed_move_player 1
+  expectDefault borealis "window moved to the second monitor"
+  expectAlive "after the first switch"
+}
+
+check_follow() {
+  setUp
+  bed_move_player 2
+  expectDefault cobalt "window moved to the third monitor"
+  bed_move_player 0
+  expectDefault aster "window moved back to the first monitor"
+  bed_log_has "switch target=" || bed_fail "no switch line in the log"
+  bed_log_has "ok=true" || bed_fail "no successful switch in the log"
+  expectAlive "after following the window"
+}
+
+check_override() {
+  setUp
+  afterQuietWindow
+  bed_set_default cobalt || bed_fail "could not pick cobalt by hand"
+  expectDefaultHolds cobalt "speakers picked by hand while the window stays"
+  # Moving within the same monitor keeps the choice too.
+  wmctrl -i -r "$BED_MPV_WINDOW" -e "0,$((BED_MONITOR_WIDTH + 500)),200,-1,-1"
+  expectDefaultHolds cobalt "window moved within its monitor"
+  bed_move_player 0
+  expectDefault aster "window moved to another monitor after a choice by hand"
+  expectAlive "after the override"
+}
+
+check_headphones() {
+  setUp
+  afterQuietWindow
+  bed_set_default "$BED_HEADPHONES" || bed_fail "could not pick the headphones"
+  bed_move_player 2
+  expectDefaultHolds "$BED_HEADPHONES" "headphones picked by hand, window moved"
+  bed_move_player 0
+  expectDefaultHolds "$BED_HEADPHONES" "headphones picked by hand, window moved back"
+  # Back on display speakers, routing takes over again at the next move.
+  bed_set_default borealis || bed_fail "could not pick borealis by hand"
+  bed_move_player 2
+  expectDefault cobalt "window moved after going back to display speakers"
+  expectAlive "after the headphones"
+}
+
+check_pause() {
+  setUp
+  bed_mpv_command '{"command": ["set_property", "pause", true]}' || bed_fail "mpv did not take the pause command"
+  bed_wait "$SOON" bed_player_stream_corked || bed_fail "pausing mpv did not cork its stream"
+  # A silent app is forgotten 2 s after it was last heard, seen by the next
+  # 500 ms poll.
+  sleep 3
+  bed_move_player 2
+  expectDefaultHolds borealis "window of a paused player moved"
+  bed_mpv_command '{"command": ["set_property", "pause", false]}' || bed_fail "mpv did not take the resume command"
+  expectDefault cobalt "player resumed on the third monitor"
+  expectAlive "after the pause"
+}
+
+check_restart() {
+  setUp
+  bed_restart_sound
+  expectAlive "after the sound server restarted"
+  bed_reload_player
+  bed_move_player 2
+  expectDefault cobalt "window moved after the sound server restarted"
+  bed_move_player 1
+  expectDefault borealis "window moved again after the restart"
+  expectAlive "after routing on the new server"
+}
+
+declare -F "check_$scenario" > /dev/null || {
+  echo "unknown scenario: $scenario" >&2
+  exit 2
+}
+"check_$scenario"
+echo "PASS: $scenario on $server"
