@@ -288,6 +288,9 @@ std::optional<Pid> PulseModel::streamPidLocked(const Stream& stream) const {
   }
   for (const Properties* properties : {&stream.reply.properties, client}) {
     if (!properties) continue;
+    // pipewire-pulse speaks to PipeWire for all its clients over its own
+    // connection, so there the "verified" pid is the server's, not the player's.
+    if (const std::string* api = property(*properties, "client.api"); api && *api == "pipewire-pulse") continue;
     if (const std::string* verified = property(*properties, "pipewire.sec.pid")) {
       if (auto pid = parsePid(*verified)) return pid;
     }
