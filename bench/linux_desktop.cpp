@@ -1,7 +1,8 @@
 // The two reads the routing core repeats while it follows a player, against
 // the real X server and sound server of the session it is started in:
 //   - one on-screen window list read (every 250 ms while tracking),
-//   - one AudioProcessMonitor::playingProcesses (every 500 ms).
+//   - one AudioProcessMonitor::playingProcesses (every 500 ms),
+// and, for scale, one bare X round trip.
 // Meant for the desktop test bed with mpv playing and many other windows open
 // (bench/desktop_bench.sh sets that up); it refuses to measure an empty
 // desktop, which would flatter the figures.
@@ -10,6 +11,7 @@
 // noisy, while the target is about the typical read.
 
 #include <benchmark/benchmark.h>
+#include <xcb/xcb.h>
 
 #include <chrono>
 #include <cstdio>
@@ -57,6 +59,22 @@ void BM_WindowListRead(benchmark::State& state) {
   state.counters["windows"] = static_cast<double>(count);
 }
 BENCHMARK(BM_WindowListRead)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// The floor under any X read: one request and its reply on a connection of our
+// own, so a window-list read can be told in round trips.
+void BM_XRoundTrip(benchmark::State& state) {
+  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+  if (xcb_connection_has_error(c)) {
+    xcb_disconnect(c);
+    state.SkipWithError("no X server");
+    return;
+  }
+  for (auto _ : state) {
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+  }
+  xcb_disconnect(c);
+}
+BENCHMARK(BM_XRoundTrip)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
 void BM_PlayingProcesses(benchmark::State& state) {
   const AudioHardware audio(platform().audio);

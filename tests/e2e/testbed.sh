@@ -108,8 +108,8 @@ bed_dump() {
   xrandr --listmonitors 2> /dev/null
   echo "--- windows"
   wmctrl -lpG 2> /dev/null
-  echo "--- velmora log (last 60 lines)"
-  tail -n 60 "$BED_DIR/velmora.err" 2> /dev/null
+  echo "--- velmora log, without the window reports (last 60 lines)"
+  grep -v 'window rect=\|targetDevice=' "$BED_DIR/velmora.err" 2> /dev/null | tail -n 60
   echo "--- sound server log (last 20 lines)"
   tail -n 20 "$BED_DIR/sound.log" 2> /dev/null
 }
@@ -342,7 +342,12 @@ bed_player_on() {
 bed_start_velmora() {
   local binary=$1
   [ -x "$binary" ] || bed_fail "no program at $binary"
-  QT_QPA_PLATFORM=xcb "$binary" > "$BED_DIR/velmora.out" 2> "$BED_DIR/velmora.err" &
+  # The debug lines show each window report, so a test can see when velmora
+  # stops following an app (standard error only; a journal keeps them).
+  # BED_VELMORA_DEBUG=0 runs it as users do.
+  local debug=()
+  [ "${BED_VELMORA_DEBUG:-1}" = 1 ] && debug=(VELMORA_LOG_DEBUG=1)
+  env "${debug[@]}" QT_QPA_PLATFORM=xcb "$binary" > "$BED_DIR/velmora.out" 2> "$BED_DIR/velmora.err" &
   BED_VELMORA_PID=$!
 }
 
@@ -351,3 +356,12 @@ bed_velmora_alive() { ! bed_gone "$BED_VELMORA_PID"; }
 # Number of velmora log lines that contain $1.
 bed_log_count() { grep -cF -- "$1" "$BED_DIR/velmora.err" 2> /dev/null; }
 bed_log_has() { grep -qF -- "$1" "$BED_DIR/velmora.err" 2> /dev/null; }
+
+# Whether velmora has stopped reporting the tracked window (it polls it four
+# times a second while it follows an app).
+bed_window_reports_stopped() {
+  local before
+  before=$(bed_log_count "window rect=")
+  sleep 0.6
+  [ "$(bed_log_count "window rect=")" = "$before" ]
+}
