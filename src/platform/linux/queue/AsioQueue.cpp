@@ -160,13 +160,16 @@ class AsioSerialQueue : public SerialQueue {
       timer->cancel();
       return timer;
     }
-    // Armed on the queue's thread, which alone touches the asio timer.
-    asio::post(*context_->context, [state, context = context_] {
+    // Armed on the queue's thread, which alone touches the asio timer. The
+    // block must not own the context: a block still queued when the queue is
+    // dropped would keep its io_context, and so itself, alive for ever. While
+    // a block runs, the running thread keeps the context alive.
+    asio::post(*context_->context, [state, io = context_->context] {
       if (state->cancelled.load()) {
         state->handler = nullptr;
         return;
       }
-      state->timer = std::make_shared<asio::steady_timer>(*context->context);
+      state->timer = std::make_shared<asio::steady_timer>(*io);
       armTimer(state);
     });
     return timer;
