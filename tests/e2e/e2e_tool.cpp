@@ -3,13 +3,23 @@
 //                                      prints the reply line; fails when mpv
 //                                      reports an error or does not answer
 //                                      within 5 s.
+//   velmora-e2e-tool edid OUTPUT NAME  gives a RandR output of the X server in
+//                                      DISPLAY an EDID whose product name is
+//                                      NAME (up to 13 characters), as a real
+//                                      monitor's would be.
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <xcb/randr.h>
+#include <xcb/xcb.h>
 
+#include <array>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -18,7 +28,7 @@ namespace {
 constexpr int kReplyTimeoutMs = 5000;
 
 int usage() {
-  std::fprintf(stderr, "usage: velmora-e2e-tool ipc SOCKET JSON\n");
+  std::fprintf(stderr, "usage: velmora-e2e-tool ipc SOCKET JSON\n       velmora-e2e-tool edid OUTPUT NAME\n");
   return 2;
 }
 
@@ -75,9 +85,78 @@ int ipc(const char* path, const std::string& command) {
   return status;
 }
 
+// A base EDID block: header, a made-up maker "VLM", version 1.4, and the
+// product name in the first display descriptor; the last byte makes the sum
+// of all bytes 0 modulo 256.
+std::array<std::uint8_t, 128> edidBlock(std::string_view name) {
+  std::array<std::uint8_t, 128> block{};
+  const std::uint8_t header[] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+  std::memcpy(block.data(), header, sizeof(header));
+  block[8] = 0x59;  // "VLM" in five-bit letters
+  block[9] = 0x8D;
+  block[18] = 1;
+  block[19] = 4;
+  std::uint8_t* descriptor = block.data() + 54;
+  descriptor[3] = 0xFC;
+  std::memset(descriptor + 5, ' ', 13);
+  std::memcpy(descriptor + 5, name.data(), name.size());
+  if (name.size() < 13) descriptor[5 + name.size()] = 0x0A;
+  unsigned sum = 0;
+  for (std::size_t i = 0; i < 127; ++i)
+    sum += block[i];
+  block[127] = static_cast<std::uint8_t>((256 - sum % 256) % 256);
+  return block;
+}
+
+int edid(std::string_view outputName, std::string_view name) {
+  if (name.empty() || name.size() > 13) {
+    std::fprintf(stderr, "an EDID product name has 1 to 13 characters\n");
+    return 2;
+  }
+  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+  const std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> connection(c, xcb_disconnect);
+  if (xcb_connection_has_error(c)) {
+    std::fprintf(stderr, "cannot connect to the X server\n");
+    return 1;
+  }
+  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+  const std::unique_ptr<xcb_randr_get_screen_resources_reply_t, decltype(&std::free)> resources(
+      xcb_randr_get_screen_resources_reply(c, xcb_randr_get_screen_resources(c, root), nullptr), std::free);
+  if (!resources) {
+    std::fprintf(stderr, "no RandR screen resources\n");
+    return 1;
+  }
+  const xcb_randr_output_t* outputs = xcb_randr_get_screen_resources_outputs(resources.get());
+  const int count = xcb_randr_get_screen_resources_outputs_length(resources.get());
+  for (int i = 0; i < count; ++i) {
+    const std::unique_ptr<xcb_randr_get_output_info_reply_t, decltype(&std::free)> info(
+        xcb_randr_get_output_info_reply(c, xcb_randr_get_output_info(c, outputs[i], XCB_CURRENT_TIME), nullptr),
+        std::free);
+    if (!info) continue;
+    const std::string_view infoName(reinterpret_cast<const char*>(xcb_randr_get_output_info_name(info.get())),
+                                    static_cast<std::size_t>(xcb_randr_get_output_info_name_length(info.get())));
+    if (infoName != outputName) continue;
+    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 4, "EDID"), nullptr), std::free);
+    if (!atom) return 1;
+    const auto block = edidBlock(name);
+    const xcb_void_cookie_t cookie = xcb_randr_change_output_property_checked(
+        c, outputs[i], atom->atom, XCB_ATOM_INTEGER, 8, XCB_PROP_MODE_REPLACE, block.size(), block.data());
+    if (xcb_generic_error_t* error = xcb_request_check(c, cookie)) {
+      std::fprintf(stderr, "the X server refused the EDID (error %d)\n", error->error_code);
+      std::free(error);
+      return 1;
+    }
+    return 0;
+  }
+  std::fprintf(stderr, "no output named %.*s\n", static_cast<int>(outputName.size()), outputName.data());
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::string_view(argv[1]) == "ipc") return ipc(argv[2], argv[3]);
+  if (argc == 4 && std::string_view(argv[1]) == "edid") return edid(argv[2], argv[3]);
   return usage();
 }

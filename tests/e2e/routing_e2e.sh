@@ -11,7 +11,7 @@ scenario=${2:?usage: routing_e2e.sh SERVER SCENARIO VELMORA TOOL}
 velmora=${3:?usage: routing_e2e.sh SERVER SCENARIO VELMORA TOOL}
 BED_TOOL=${4:?usage: routing_e2e.sh SERVER SCENARIO VELMORA TOOL}
 
-# shellcheck source=testbed.sh
+# shellcheck source=SCRIPTDIR/testbed.sh
 source "$(dirname "$0")/testbed.sh"
 
 # Limits for things that must happen: a switch comes 0.3 s after the window
@@ -114,6 +114,21 @@ check_pause() {
   bed_mpv_command '{"command": ["set_property", "pause", false]}' || bed_fail "mpv did not take the resume command"
   expectDefault cobalt "player resumed on the third monitor"
   expectAlive "after the pause"
+}
+
+# A monitor is named by the product name in its output's EDID, as real
+# monitors are; the first monitor's own name pairs with no sink here.
+check_edid() {
+  BED_MONITORS[0]="Left Panel"
+  bed_start "$server"
+  "$BED_TOOL" edid screen "Aster U27" || bed_fail "could not give the output an EDID"
+  bed_start_player
+  bed_start_velmora "$velmora"
+  bed_move_player 1
+  expectDefault borealis "window moved to the second monitor"
+  bed_move_player 0
+  expectDefault aster "window moved to the monitor named by its EDID"
+  expectAlive "after the EDID monitor"
 }
 
 check_restart() {

@@ -29,8 +29,6 @@ BED_SOUND_PIDS=()
 BED_MPV_PID=""
 BED_VELMORA_PID=""
 
-bed_log() { echo "bed: $*" >&2; }
-
 # Polls a command every 100 ms for up to $1 seconds.
 bed_wait() {
   local seconds=$1
@@ -148,7 +146,8 @@ bed_launch_x() {
 
 bed_setup_x() {
   bed_wait 10 test -s "$BED_DIR/displayfd" || bed_fail "Xvfb did not start"
-  export DISPLAY=:$(head -n1 "$BED_DIR/displayfd")
+  DISPLAY=:$(head -n1 "$BED_DIR/displayfd")
+  export DISPLAY
   local i output=screen
   for i in "${!BED_MONITORS[@]}"; do
     xrandr --setmonitor "${BED_MONITORS[$i]}" \
