@@ -76,9 +76,10 @@ std::map<std::uint32_t, std::uint32_t> takeClientPids(xcb_connection_t* c,
   auto reply = take<xcb_res_query_client_ids_reply_t>(xcb_res_query_client_ids_reply, c, *cookie);
   if (!reply) return pids;
   for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem; xcb_res_client_id_value_next(&it)) {
-    if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
+    const auto& [clientId, length] = *it.data;
+    if ((clientId.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) && length >= 1 &&
         xcb_res_client_id_value_value_length(it.data) >= 1) {
-      pids[it.data->spec.client] = *xcb_res_client_id_value_value(it.data);
+      pids[clientId.client] = *xcb_res_client_id_value_value(it.data);
     }
   }
   return pids;
