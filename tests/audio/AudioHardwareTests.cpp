@@ -47,15 +47,11 @@ TEST_F(AudioHardwareTest, FailedOrShortSizeQueryGivesEmptyListWithoutDataRead) {
       return selector == kAudioHardwarePropertyDevices ? audio.outputDevices() : audio.processObjects();
     };
     const auto readsBefore = sim->dataReadCount(selector);
-    sim->injectSizeQuery(selector, 1);
-    EXPECT_THAT(list(), IsEmpty());
-    sim->injectSizeQuery(selector, 1, 0u);
-    EXPECT_THAT(list(), IsEmpty());
-    sim->injectSizeQuery(selector, 1, 2u);
-    EXPECT_THAT(list(), IsEmpty());
-    // An absurd size is not trusted with an allocation.
-    sim->injectSizeQuery(selector, 1, 0xFFFFFFFCu);
-    EXPECT_THAT(list(), IsEmpty());
+    // Failed, empty, shorter than one id, and absurd (not trusted with an allocation).
+    for (std::optional<std::uint32_t> size : {std::optional<std::uint32_t>{}, {0u}, {2u}, {0xFFFFFFFCu}}) {
+      sim->injectSizeQuery(selector, 1, size);
+      EXPECT_THAT(list(), IsEmpty());
+    }
     EXPECT_EQ(sim->dataReadCount(selector), readsBefore);
   }
 }
@@ -93,7 +89,7 @@ TEST_F(AudioHardwareTest, CountComesFromSizeQueryAndUnfilledEntriesStayZero) {
   EXPECT_EQ(audio.defaultOutputDevice(), 10u);
 }
 
-TEST_F(AudioHardwareTest, NamesAndBundleIDs) {
+TEST_F(AudioHardwareTest, DeviceAndProcessPropertiesPassOnWhatIsRead) {
   EXPECT_EQ(audio.deviceName(10), "Aster U27");
   EXPECT_EQ(audio.deviceName(12), "");  // an empty name is still a name
   EXPECT_EQ(audio.deviceName(13), std::nullopt);
@@ -101,31 +97,20 @@ TEST_F(AudioHardwareTest, NamesAndBundleIDs) {
   sim->fail(SimAudio::Operation::deviceName);
   EXPECT_EQ(audio.deviceName(10), std::nullopt);
   EXPECT_EQ(audio.deviceName(10), "Aster U27");
-
-  ASSERT_TRUE(sim->addStream({.id = 900, .pid = 501, .bundleID = "com.google.Chrome"}));
-  ASSERT_TRUE(sim->addStream({.id = 901, .pid = 502, .bundleID = ""}));
-  ASSERT_TRUE(sim->addStream({.id = 902, .pid = 503}));
-  EXPECT_EQ(audio.processBundleID(900), "com.google.Chrome");
-  EXPECT_EQ(audio.processBundleID(901), std::nullopt);
-  EXPECT_EQ(audio.processBundleID(902), std::nullopt);
-}
-
-TEST_F(AudioHardwareTest, DeviceFlagsTransportAndCodeText) {
   EXPECT_TRUE(audio.canBeDefaultOutputDevice(10));
   EXPECT_FALSE(audio.canBeDefaultOutputDevice(12));
   EXPECT_TRUE(audio.deviceIsAlive(10));
   EXPECT_FALSE(audio.deviceIsAlive(12));
   EXPECT_EQ(audio.transportType(10), fourCharCode("hdmi"));
   EXPECT_EQ(audio.transportType(99), 0u);
-
-  EXPECT_EQ(AudioHardware::fourCharCodeText(fourCharCode("bltn")), "bltn");
   EXPECT_EQ(AudioHardware::fourCharCodeText(0x41000042u), std::string("A\0\0B", 4));
-}
 
-TEST_F(AudioHardwareTest, ProcessPIDIsPassedOnAsRead) {
-  ASSERT_TRUE(sim->addStream({.id = 900, .pid = -7, .running = true}));
-  ASSERT_TRUE(sim->addStream({.id = 901, .pid = 0}));
+  ASSERT_TRUE(sim->addStream({.id = 900, .pid = -7, .bundleID = "com.google.Chrome", .running = true}));
+  ASSERT_TRUE(sim->addStream({.id = 901, .pid = 0, .bundleID = ""}));
   ASSERT_TRUE(sim->addStream({.id = 902}));
+  EXPECT_EQ(audio.processBundleID(900), "com.google.Chrome");
+  EXPECT_EQ(audio.processBundleID(901), std::nullopt);
+  EXPECT_EQ(audio.processBundleID(902), std::nullopt);
   EXPECT_EQ(audio.processPID(900), -7);
   EXPECT_EQ(audio.processPID(901), 0);
   EXPECT_EQ(audio.processPID(902), std::nullopt);
