@@ -38,11 +38,14 @@ AudioObjectPropertyAddress global(AudioObjectPropertySelector selector) {
   return {selector, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMain};
 }
 
-SinkReply sink(std::uint32_t index, std::string name, std::optional<std::string> description) {
+SinkReply sink(std::uint32_t index, std::string name, std::optional<std::string> description,
+               std::optional<std::uint32_t> card = std::nullopt, std::optional<std::string> port = std::nullopt) {
   SinkReply reply;
   reply.index = index;
   reply.name = std::move(name);
   reply.description = std::move(description);
+  reply.card = card;
+  reply.activePort = std::move(port);
   reply.channels = 2;
   return reply;
 }
@@ -124,19 +127,13 @@ class PulseModelTest : public ::testing::Test {
 };
 
 TEST_F(PulseModelTest, SinksAreDevicesWithOurOwnIdsInServerOrder) {
-  auto hdmi = sink(7, "alsa_output.hdmi", "HDA Intel PCH HDMI 1");
-  hdmi.card = 3;
-  hdmi.activePort = "hdmi-output-0";
+  auto hdmi = sink(7, "alsa_output.hdmi", "HDA Intel PCH HDMI 1", 3, "hdmi-output-0");
   hdmi.activePortType = PortType::hdmi;
-  auto usb = sink(2, "alsa_output.usb", "USB Speakers");
-  usb.card = 4;
+  auto usb = sink(2, "alsa_output.usb", "USB Speakers", 4);
   usb.properties["device.bus"] = "usb";
-  auto bt = sink(9, "bluez_output.aa", "Headphones");
-  bt.card = 5;
+  auto bt = sink(9, "bluez_output.aa", "Headphones", 5);
   bt.properties["device.api"] = "bluez5";
-  auto dp = sink(1, "alsa_output.dp", "Monitor");
-  dp.card = 3;
-  dp.activePort = "[Out] DisplayPort1";
+  auto dp = sink(1, "alsa_output.dp", "Monitor", 3, "[Out] DisplayPort1");
   dp.activePortUnavailable = true;
   auto null = sink(0, "a", std::nullopt);
   null.channels = 0;
@@ -181,23 +178,13 @@ TEST_F(PulseModelTest, NamesCarryTheMonitorsTrimmedEldNameAndStayValidText) {
                  {{"hdmi-output-0", {{"device.product.name", "  DELL U2720Q\n "}}},
                   {"hdmi-output-1", {{"device.product.name", "   "}}},
                   {"hdmi-output-2", {{"device.product.name", "LG HDR"}}}}};
-  auto first = sink(10, "hdmi0", "HDA Intel PCH HDMI 1");
-  first.card = 3;
-  first.activePort = "hdmi-output-0";
-  auto blank = sink(11, "hdmi1", "HDA Intel PCH HDMI 2");
-  blank.card = 3;
-  blank.activePort = "hdmi-output-1";
-  auto already = sink(12, "hdmi2", "LG HDR");
-  already.card = 3;
-  already.activePort = "hdmi-output-2";
-  auto noCard = sink(13, "hdmi3", "HDMI \xFF\xFE Out");
-  noCard.card = 99;
-  noCard.activePort = "hdmi-output-0";
-  auto huge = sink(14, "huge", std::string(100000, 'x'));
-
   model.beginLoading();
   model.updateCard(card);
-  for (const auto& s : {first, blank, already, noCard, huge})
+  for (const auto& s : {sink(10, "hdmi0", "HDA Intel PCH HDMI 1", 3, "hdmi-output-0"),
+                        sink(11, "hdmi1", "HDA Intel PCH HDMI 2", 3, "hdmi-output-1"),
+                        sink(12, "hdmi2", "LG HDR", 3, "hdmi-output-2"),              // already carries it
+                        sink(13, "hdmi3", "HDMI \xFF\xFE Out", 99, "hdmi-output-0"),  // card unknown
+                        sink(14, "huge", std::string(100000, 'x'))})
     model.updateSink(s);
   apply(model.finishLoading());
 
@@ -444,13 +431,14 @@ TEST_F(PulseModelTest, BadObjectsAndAddressesFail) {
     EXPECT_NE(model.addPropertyListenerBlock(object, global(kAudioProcessPropertyIsRunningOutput), nullptr, block),
               kAudioHardwareNoError);
   }
-  EXPECT_NE(model.addPropertyListenerBlock(device, global(kAudioProcessPropertyIsRunningOutput), nullptr, block),
-            kAudioHardwareNoError);
-  EXPECT_NE(model.addPropertyListenerBlock(process, global(kAudioHardwarePropertyDefaultOutputDevice), nullptr, block),
-            kAudioHardwareNoError);
-  EXPECT_NE(model.addPropertyListenerBlock(kAudioObjectSystemObject, global(kAudioDevicePropertyDeviceIsAlive), nullptr,
-                                           block),
-            kAudioHardwareNoError);
+  // Properties the object does not have.
+  const std::pair<AudioObjectID, AudioObjectPropertySelector> foreign[] = {
+      {device, kAudioProcessPropertyIsRunningOutput},
+      {process, kAudioHardwarePropertyDefaultOutputDevice},
+      {kAudioObjectSystemObject, kAudioDevicePropertyDeviceIsAlive}};
+  for (const auto& [object, selector] : foreign)
+    EXPECT_NE(model.addPropertyListenerBlock(object, global(selector), nullptr, block), kAudioHardwareNoError)
+        << object;
   EXPECT_NE(model.addPropertyListenerBlock(kAudioObjectSystemObject, global(kAudioHardwarePropertyDevices), nullptr,
                                            AudioObjectPropertyListenerBlock{}),
             kAudioHardwareNoError);
