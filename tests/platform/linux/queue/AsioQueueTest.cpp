@@ -29,6 +29,14 @@ void drain(SerialQueue& queue) {
   ASSERT_EQ(future.wait_for(kWait), std::future_status::ready);
 }
 
+// Waits until a block queued with the given delay has run.
+void settle(SerialQueue& queue, Duration delay) {
+  std::promise<void> done;
+  auto future = done.get_future();
+  queue.asyncAfter(delay, [&] { done.set_value(); });
+  ASSERT_EQ(future.wait_for(kWait), std::future_status::ready);
+}
+
 TEST(AsioQueue, RunsBlocksInOrderOnOneThreadOfItsOwn) {
   auto queue = makeAsioQueue("co.quennet.velmora.test");
   EXPECT_EQ(queue->label(), "co.quennet.velmora.test");
@@ -71,9 +79,7 @@ TEST(AsioQueue, CancelledDelayedWorkNeverRunsEvenOnceExpired) {
   EXPECT_FALSE(kept->isCancelled());
   release.set_value();
 
-  std::promise<void> later;
-  queue->asyncAfter(1ms, [&] { later.set_value(); });
-  ASSERT_EQ(later.get_future().wait_for(kWait), std::future_status::ready);
+  settle(*queue, 1ms);
   drain(*queue);
   EXPECT_EQ(ran.load(), 10);
 }
@@ -98,9 +104,7 @@ TEST(AsioQueue, RepeatingTimerTicksUntilCancelledOrDropped) {
   setting.unlock();
   ASSERT_EQ(fiveTicks.get_future().wait_for(kWait), std::future_status::ready);
   // Expiries queued before the cancel must not tick again.
-  std::promise<void> after;
-  queue->asyncAfter(20ms, [&] { after.set_value(); });
-  ASSERT_EQ(after.get_future().wait_for(kWait), std::future_status::ready);
+  settle(*queue, 20ms);
   {
     std::lock_guard lock(mutex);
     ASSERT_EQ(ticks.size(), 5u);
@@ -112,9 +116,7 @@ TEST(AsioQueue, RepeatingTimerTicksUntilCancelledOrDropped) {
   std::atomic<int> count{0};
   auto dropped = queue->makeTimer(1ms, 1ms, 0ms, [&] { ++count; });
   dropped.reset();
-  std::promise<void> settled;
-  queue->asyncAfter(10ms, [&] { settled.set_value(); });
-  ASSERT_EQ(settled.get_future().wait_for(kWait), std::future_status::ready);
+  settle(*queue, 10ms);
   EXPECT_EQ(count.load(), 0);
 }
 
@@ -122,9 +124,7 @@ TEST(AsioQueue, ZeroIntervalTimerFiresOnce) {
   auto queue = makeAsioQueue("test");
   std::atomic<int> count{0};
   auto timer = queue->makeTimer(0ms, 0ms, 0ms, [&] { ++count; });
-  std::promise<void> settled;
-  queue->asyncAfter(10ms, [&] { settled.set_value(); });
-  ASSERT_EQ(settled.get_future().wait_for(kWait), std::future_status::ready);
+  settle(*queue, 10ms);
   EXPECT_EQ(count.load(), 1);
 }
 
