@@ -108,8 +108,8 @@ bed_dump() {
   wmctrl -lpG 2> /dev/null
   echo "--- velmora log, without the window reports (last 60 lines)"
   grep -v 'window rect=\|targetDevice=' "$BED_DIR/velmora.err" 2> /dev/null | tail -n 60
-  echo "--- sound server log (last 20 lines)"
-  tail -n 20 "$BED_DIR/sound.log" 2> /dev/null
+  echo "--- sound server log (last 20 lines, without WirePlumber's notes on missing plug-ins)"
+  grep -v 'libcamera' "$BED_DIR/sound.log" 2> /dev/null | tail -n 20
 }
 
 bed_start() {
@@ -136,9 +136,10 @@ bed_start() {
 bed_launch_x() {
   local width=$((BED_MONITOR_WIDTH * ${#BED_MONITORS[@]})) fd
   # -displayfd picks a free display number; -noreset keeps the monitors when
-  # the last client goes.
+  # the last client goes; nothing here draws with OpenGL, and loading GLX
+  # would double the start-up time.
   exec {fd}> "$BED_DIR/displayfd"
-  Xvfb -displayfd "$fd" -noreset -nolisten tcp -screen 0 "${width}x${BED_MONITOR_HEIGHT}x24" \
+  Xvfb -displayfd "$fd" -noreset -nolisten tcp -extension GLX -screen 0 "${width}x${BED_MONITOR_HEIGHT}x24" \
     > "$BED_DIR/xvfb.log" 2>&1 &
   BED_PIDS+=($!)
   exec {fd}>&-
@@ -148,6 +149,10 @@ bed_setup_x() {
   bed_wait 10 test -s "$BED_DIR/displayfd" || bed_fail "Xvfb did not start"
   DISPLAY=:$(head -n1 "$BED_DIR/displayfd")
   export DISPLAY
+  # openbox takes a while to start and follows RandR changes, so the monitors
+  # are made while it starts.
+  openbox --sm-disable > "$BED_DIR/openbox.log" 2>&1 &
+  BED_PIDS+=($!)
   local i output=screen
   for i in "${!BED_MONITORS[@]}"; do
     xrandr --setmonitor "${BED_MONITORS[$i]}" \
@@ -155,8 +160,6 @@ bed_setup_x() {
       || bed_fail "could not add monitor ${BED_MONITORS[$i]}"
     output=none
   done
-  openbox --sm-disable > "$BED_DIR/openbox.log" 2>&1 &
-  BED_PIDS+=($!)
   bed_wait 10 bed_has_wm || bed_fail "openbox did not start"
 }
 
@@ -252,11 +255,15 @@ bed_default_is() { [ "$(bed_default)" = "$1" ]; }
 # once WirePlumber runs its default-node policy, so it is retried until read
 # back.
 bed_set_default() {
-  local tries=100
+  local tries=150 error=""
   while ((tries-- > 0)); do
-    pactl set-default-sink "$1" 2> /dev/null && bed_wait 1 bed_default_is "$1" && return 0
+    if error=$(pactl set-default-sink "$1" 2>&1); then
+      bed_wait 1 bed_default_is "$1" && return 0
+      error="the default reads back as $(bed_default)"
+    fi
     sleep 0.1
   done
+  echo "setting the default sink to $1 failed: $error" >&2
   return 1
 }
 
