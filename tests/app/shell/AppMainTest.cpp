@@ -29,48 +29,31 @@ struct Shared {
   AppMain* app = nullptr;
 };
 
-class FakeLogin final : public LaunchAtLogin {
- public:
-  explicit FakeLogin(Shared& s) : s_(s) {}
-  bool isEnabled() override { return s_.loginEnabled; }
-  void toggleLaunchAtLogin(QWidget*) override {
-    s_.events.push_back("login.toggle");
-    s_.loginEnabled = !s_.loginEnabled;
-  }
+// The fakes share one record, so a test reads every call in one order.
+struct FakeLogin final : LaunchAtLogin {
+  explicit FakeLogin(Shared& s) : s(s) {}
+  bool isEnabled() override { return s.loginEnabled; }
+  void toggleLaunchAtLogin(QWidget*) override { s.events.push_back("login.toggle"), s.loginEnabled = !s.loginEnabled; }
   // A fresh install: switched on, without a redraw.
-  void applyFreshInstallLoginDefault() override {
-    s_.events.push_back("login.default");
-    s_.loginEnabled = true;
-  }
-
- private:
-  Shared& s_;
+  void applyFreshInstallLoginDefault() override { s.events.push_back("login.default"), s.loginEnabled = true; }
+  Shared& s;
 };
 
-class FakeCrash final : public CrashReporting {
- public:
-  explicit FakeCrash(Shared& s) : s_(s) {}
-  bool isCrashReportingEnabled() override { return s_.crashEnabled; }
-  void startCrashReporting() override { s_.events.push_back("crash.start"); }
-  void toggleCrashReporting() override {
-    s_.events.push_back("crash.toggle");
-    s_.crashEnabled = !s_.crashEnabled;
-  }
-
- private:
-  Shared& s_;
+struct FakeCrash final : CrashReporting {
+  explicit FakeCrash(Shared& s) : s(s) {}
+  bool isCrashReportingEnabled() override { return s.crashEnabled; }
+  void startCrashReporting() override { s.events.push_back("crash.start"); }
+  void toggleCrashReporting() override { s.events.push_back("crash.toggle"), s.crashEnabled = !s.crashEnabled; }
+  Shared& s;
 };
 
-class FakeUpdater final : public Updater {
- public:
-  explicit FakeUpdater(Shared& s) : s_(s) {}
-  void checkForUpdates(QWidget*) override { s_.events.push_back("updater.check"); }
-  bool canCheckForUpdates() const override { return s_.canCheck; }
+struct FakeUpdater final : Updater {
+  explicit FakeUpdater(Shared& s) : s(s) {}
+  void checkForUpdates(QWidget*) override { s.events.push_back("updater.check"); }
+  bool canCheckForUpdates() const override { return s.canCheck; }
   void setAvailabilityChangedHandler(std::function<void()> handler) override { changed = std::move(handler); }
+  Shared& s;
   std::function<void()> changed;
-
- private:
-  Shared& s_;
 };
 
 class MemorySink final : public LogSink {
