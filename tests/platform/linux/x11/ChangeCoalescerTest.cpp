@@ -47,13 +47,10 @@ class ManualQueue final : public SerialQueue {
 };
 
 TEST(ChangeCoalescer, OneNoticePerBurstOnTheObserversQueue) {
-  auto queue = std::make_shared<ManualQueue>();
-  auto* scheduler = queue.get();
-  auto timerQueue = queue;
-  auto observerQueue = queue;
-  auto changes = ChangeCoalescer::make(timerQueue, 200ms);
+  auto scheduler = std::make_shared<ManualQueue>();
+  auto changes = ChangeCoalescer::make(scheduler, 200ms);
   int notices = 0;
-  changes->observe(observerQueue, [&] { ++notices; });
+  changes->observe(scheduler, [&] { ++notices; });
 
   changes->trigger();
   scheduler->runUntil(150ms);

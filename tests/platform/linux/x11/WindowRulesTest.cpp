@@ -92,12 +92,11 @@ TEST(WindowRules, BoundsAreTheClientAreaLessClientSideShadows) {
   w.gtkFrameExtents = cardinals({10, 20, 5, 25});  // left, right, top, bottom
   EXPECT_EQ(windowBounds(w), (Rect{-190, 45, 770, 570}));
 
-  w.gtkFrameExtents = cardinals({10, 20, 5});  // short: ignored
-  EXPECT_EQ(windowBounds(w), (Rect{-200, 40, 800, 600}));
-  w.gtkFrameExtents = cardinals({400, 400, 0, 0});  // would leave nothing: ignored
-  EXPECT_EQ(windowBounds(w), (Rect{-200, 40, 800, 600}));
-  w.gtkFrameExtents = cardinals({0xFFFFFFFF, 0, 0, 0});
-  EXPECT_EQ(windowBounds(w), (Rect{-200, 40, 800, 600}));
+  // Short, leaving nothing, or absurd: ignored.
+  for (const auto& extents : {std::vector<std::uint32_t>{10, 20, 5}, {400, 400, 0, 0}, {0xFFFFFFFF, 0, 0, 0}}) {
+    w.gtkFrameExtents = cardinals(extents);
+    EXPECT_EQ(windowBounds(w), (Rect{-200, 40, 800, 600})) << extents[0];
+  }
 }
 
 TEST(WindowRules, VanishedWindowsAreSkipped) {
