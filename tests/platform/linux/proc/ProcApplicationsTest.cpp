@@ -53,12 +53,8 @@ TEST(ProcStatParsing, CommandWithSpacesAndParentheses) {
   EXPECT_EQ(stat->command, "Web Content (x) ");
   EXPECT_EQ(stat->parent, 17);
 
-  EXPECT_FALSE(parseProcStat(""));
-  EXPECT_FALSE(parseProcStat("12 (x) S"));
-  EXPECT_FALSE(parseProcStat("12 (x) S abc 1"));
-  EXPECT_FALSE(parseProcStat("12 (x) S 99999999999 1"));
-  EXPECT_FALSE(parseProcStat("12 (x) S -3 1"));
-  EXPECT_FALSE(parseProcStat("12 x) S 3 1 ("));
+  for (const char* bad : {"", "12 (x) S", "12 (x) S abc 1", "12 (x) S 99999999999 1", "12 (x) S -3 1", "12 x) S 3 1 ("})
+    EXPECT_FALSE(parseProcStat(bad)) << bad;
 }
 
 TEST(ProcIdentityParsing, FlatpakInfoAndSnapCgroup) {
@@ -68,9 +64,9 @@ TEST(ProcIdentityParsing, FlatpakInfoAndSnapCgroup) {
   EXPECT_FALSE(parseFlatpakAppId("[Application]\nname=\n"));
 
   EXPECT_EQ(parseSnapName("0::/user.slice/user-1000.slice/app.slice/snap.firefox.firefox-12ab.scope\n"), "firefox");
-  EXPECT_FALSE(parseSnapName("0::/user.slice/user-1000.slice/app-gnome-firefox-1.scope\n"));
-  EXPECT_FALSE(parseSnapName("0::/user.slice/mysnap.x.scope\n"));
-  EXPECT_FALSE(parseSnapName("0::/snap./x\n"));
+  for (const char* other : {"0::/user.slice/user-1000.slice/app-gnome-firefox-1.scope\n",
+                            "0::/user.slice/mysnap.x.scope\n", "0::/snap./x\n"})
+    EXPECT_FALSE(parseSnapName(other)) << other;
 }
 
 TEST_F(FakeProc, HelperProcessesLeadUpToTheBrowsersMainProcess) {
