@@ -210,8 +210,13 @@ bed_launch_pipewire() {
     bed_wait 5 test -S "$BED_DIR/run/bus" || bed_fail "dbus-daemon did not start"
     export DBUS_SESSION_BUS_ADDRESS=unix:path=$BED_DIR/run/bus
   fi
+  pipewire >> "$BED_DIR/sound.log" 2>&1 &
+  BED_SOUND_PIDS+=($!)
+  # Its clients give up when its socket is not there yet: WirePlumber would
+  # exit, and without it no default sink can be set ("Not supported").
+  bed_wait 10 test -S "$XDG_RUNTIME_DIR/pipewire-0" || bed_skip_pipewire "pipewire"
   local program
-  for program in pipewire wireplumber pipewire-pulse; do
+  for program in wireplumber pipewire-pulse; do
     "$program" >> "$BED_DIR/sound.log" 2>&1 &
     BED_SOUND_PIDS+=($!)
   done
@@ -220,8 +225,10 @@ bed_launch_pipewire() {
 # PipeWire that cannot run here (no permission for its realtime or memory
 # needs, a sandbox without the sockets it wants) is a skip, not a failure.
 bed_skip_pipewire() {
+  # Once it has run here, a failure to come back is a real one.
+  [ -z "$BED_VELMORA_PID" ] || bed_fail "$1 did not come back"
   echo "SKIP: $1 did not come up here"
-  tail -n 20 "$BED_DIR/sound.log"
+  grep -v 'libcamera' "$BED_DIR/sound.log" | tail -n 20
   exit 77
 }
 
