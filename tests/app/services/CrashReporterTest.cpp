@@ -79,23 +79,16 @@ const QByteArray kRecord =
     "frame 0x9999\n"
     "end\n";
 
-// Crashes the helper in the given way and reads back the one record it left.
-std::optional<CrashRecord> crash(const QString& dir, const char* mode, int signal, const QString& printed) {
-  EXPECT_EQ(runCrashingChild(dir, mode, printed), signal);
-  const QStringList files = records(dir);
-  EXPECT_EQ(files.size(), 1) << "no temporary file is left behind";
-  if (files.size() != 1) return std::nullopt;
-  EXPECT_TRUE(files[0].endsWith(".crash")) << files[0].toStdString();
-  auto record = parseCrashRecord(readAll(QDir(dir).filePath(files[0])));
-  QFile::remove(QDir(dir).filePath(files[0]));
-  return record;
-}
-
 TEST(CrashHandlerTest, CrashingChildLeavesARecordAndDiesOfItsSignal) {
   QTemporaryDir tmp;
   const QString dir = tmp.filePath("cache/velmora/crashes");
+
   const QString printed = tmp.filePath("stdout");
-  auto record = crash(dir, "segv", SIGSEGV, printed);
+  ASSERT_EQ(runCrashingChild(dir, "segv", printed), SIGSEGV);
+  QStringList files = records(dir);
+  ASSERT_EQ(files.size(), 1) << "no temporary file is left behind";
+  ASSERT_TRUE(files[0].endsWith(".crash"));
+  auto record = parseCrashRecord(readAll(QDir(dir).filePath(files[0])));
   ASSERT_TRUE(record);
   EXPECT_EQ(record->signal, SIGSEGV);
   ASSERT_TRUE(record->address);
@@ -114,8 +107,12 @@ TEST(CrashHandlerTest, CrashingChildLeavesARecordAndDiesOfItsSignal) {
     helperFrame |= m.path.ends_with("/velmora_crash_helper");
   }
   EXPECT_TRUE(helperFrame) << "frames name the module they lie in";
+  QFile::remove(QDir(dir).filePath(files[0]));
 
-  record = crash(dir, "terminate", SIGABRT, printed);
+  ASSERT_EQ(runCrashingChild(dir, "terminate", printed), SIGABRT);
+  files = records(dir);
+  ASSERT_EQ(files.size(), 1);
+  record = parseCrashRecord(readAll(QDir(dir).filePath(files[0])));
   ASSERT_TRUE(record);
   EXPECT_TRUE(record->terminate);
   EXPECT_EQ(record->exceptionType, "St13runtime_error");
