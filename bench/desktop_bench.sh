@@ -30,7 +30,7 @@ command -v xmessage > /dev/null || {
   exit 2
 }
 
-# shellcheck source=../tests/e2e/testbed.sh
+# shellcheck source=SCRIPTDIR/../tests/e2e/testbed.sh
 source "$(dirname "$0")/../tests/e2e/testbed.sh"
 
 ticks=$(getconf CLK_TCK)
