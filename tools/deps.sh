@@ -14,7 +14,7 @@ VELMORA_BUILD_PACKAGES=(
 # server and a player.
 VELMORA_E2E_PACKAGES=(
   xvfb x11-xserver-utils x11-utils openbox wmctrl xdotool trayer
-  pulseaudio pulseaudio-utils mpv sox dbus
+  pulseaudio pulseaudio-utils mpv sox dbus pipewire pipewire-pulse wireplumber
 )
 
 velmora_install_packages() {

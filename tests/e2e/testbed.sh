@@ -356,11 +356,11 @@ bed_start_velmora() {
   local binary=$1
   [ -x "$binary" ] || bed_fail "no program at $binary"
   # The debug lines show each window report, so a test can see when velmora
-  # stops following an app (standard error only; a journal keeps them).
-  # BED_VELMORA_DEBUG=0 runs it as users do.
+  # stops following an app; the log stays on standard error even where a
+  # journal listens. BED_VELMORA_DEBUG=0 runs it as users do.
   local debug=()
   [ "${BED_VELMORA_DEBUG:-1}" = 1 ] && debug=(VELMORA_LOG_DEBUG=1)
-  env "${debug[@]}" QT_QPA_PLATFORM=xcb "$binary" > "$BED_DIR/velmora.out" 2> "$BED_DIR/velmora.err" &
+  env "${debug[@]}" VELMORA_LOG_STDERR=1 QT_QPA_PLATFORM=xcb "$binary" > "$BED_DIR/velmora.out" 2> "$BED_DIR/velmora.err" &
   BED_VELMORA_PID=$!
 }
 

@@ -83,7 +83,7 @@ if [ "$mode" = tray ]; then
   waitFor 10 xdotool search --name '^panel$' > /dev/null 2>&1 || fail "trayer did not start"
 fi
 
-"$velmora" > "$work/velmora.out" 2> "$work/velmora.err" &
+VELMORA_LOG_STDERR=1 "$velmora" > "$work/velmora.out" 2> "$work/velmora.err" &
 velmora_pid=$!
 pids+=($velmora_pid)
 

@@ -21,7 +21,10 @@ constexpr const char* kJournalSocket = "/run/systemd/journal/socket";
 class SystemLogSink final : public LogSink {
  public:
   SystemLogSink()
-      : journal_(::access(kJournalSocket, W_OK) == 0), stderrDebug_(std::getenv("VELMORA_LOG_DEBUG") != nullptr) {}
+      // VELMORA_LOG_STDERR keeps the lines on standard error even where a
+      // journal listens, for tests and for running from a terminal.
+      : journal_(::access(kJournalSocket, W_OK) == 0 && std::getenv("VELMORA_LOG_STDERR") == nullptr),
+        stderrDebug_(std::getenv("VELMORA_LOG_DEBUG") != nullptr) {}
 
   void write(const LogRecord& record) override {
     if (journal_) {

@@ -360,6 +360,13 @@ TEST_F(PulseModelTest, PidsAndBundleIdsFromUntrustedProperties) {
   // The client's verified pid goes with the client.
   apply(model.removeClient(7));
   EXPECT_EQ(pid(ids[1]), 100);
+
+  // Under pipewire-pulse every client's "verified" pid is the server's own.
+  apply(model.updateClient({8, {{"client.api", "pipewire-pulse"}, {"pipewire.sec.pid", "900"}}}));
+  auto viaPipewire = stream(40, false, {{"application.process.id", "800"}});
+  viaPipewire.client = 8;
+  apply(model.updateSinkInput(viaPipewire));
+  EXPECT_EQ(pid(list(kAudioHardwarePropertyProcessObjectList).back()), 800);
 }
 
 TEST_F(PulseModelTest, ReconnectKeepsListenersAndTellsThemOnce) {
