@@ -26,6 +26,6 @@ velmora_install_packages() {
   done
   if [ "${#missing[@]}" -gt 0 ] || [ "${VELMORA_FORCE_APT:-0}" = 1 ]; then
     $sudo apt-get update
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "$@"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "$@"
   fi
 }
