@@ -67,9 +67,7 @@ Notices PulseModel::finishLoading() {
   listenersLocked(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList, notices);
   listenersLocked(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice, notices);
   reportedDefault_ = defaultSinkLocked();
-  auto signature = signatureLocked();
-  notices.sinksChanged = signature != reportedSinks_;
-  reportedSinks_ = std::move(signature);
+  notices.sinksChanged = sinksChangedLocked();
   return notices;
 }
 
@@ -86,9 +84,7 @@ Notices PulseModel::disconnect() {
   connected_ = false;
   reportedDefault_ = 0;
   Notices notices;
-  auto signature = signatureLocked();
-  notices.sinksChanged = signature != reportedSinks_;
-  reportedSinks_ = std::move(signature);
+  notices.sinksChanged = sinksChangedLocked();
   return notices;
 }
 
@@ -112,11 +108,7 @@ Notices PulseModel::removeSink(std::uint32_t index) {
   // away from a removed sink itself, and a notice of "none" meanwhile would
   // be taken for a change.
   Notices notices;
-  if (!loading_ && connected_) {
-    auto signature = signatureLocked();
-    notices.sinksChanged = signature != reportedSinks_;
-    reportedSinks_ = std::move(signature);
-  }
+  if (!loading_ && connected_) notices.sinksChanged = sinksChangedLocked();
   return notices;
 }
 
@@ -191,11 +183,7 @@ Notices PulseModel::settleLocked(Notices notices) {
     reportedDefault_ = current;
     listenersLocked(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice, notices);
   }
-  auto signature = signatureLocked();
-  if (signature != reportedSinks_) {
-    notices.sinksChanged = true;
-    reportedSinks_ = std::move(signature);
-  }
+  if (sinksChangedLocked()) notices.sinksChanged = true;
   return notices;
 }
 
@@ -311,6 +299,13 @@ std::optional<std::string> PulseModel::streamBundleIDLocked(const Stream& stream
     }
   }
   return std::nullopt;
+}
+
+bool PulseModel::sinksChangedLocked() {
+  auto signature = signatureLocked();
+  if (signature == reportedSinks_) return false;
+  reportedSinks_ = std::move(signature);
+  return true;
 }
 
 PulseModel::Signature PulseModel::signatureLocked() const {

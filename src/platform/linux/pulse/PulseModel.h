@@ -149,6 +149,8 @@ class PulseModel {
   std::optional<Pid> streamPidLocked(const Stream& stream) const;
   std::optional<std::string> streamBundleIDLocked(const Stream& stream) const;
   Signature signatureLocked() const;
+  // Whether the set of sinks differs from the one last reported; remembers it.
+  bool sinksChangedLocked();
   void listenersLocked(AudioObjectID object, AudioObjectPropertySelector selector, Notices& notices) const;
   // Reports what changed since the last report, unless loading.
   Notices settleLocked(Notices notices);
