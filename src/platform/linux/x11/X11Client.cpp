@@ -98,7 +98,11 @@ constexpr std::uint32_t kMaxListLongs = 1u << 16;
 }  // namespace
 
 struct X11Client::Connection {
+  // Reads go over c; the event thread waits on events alone. Sharing one
+  // connection would make the waiting thread read every reply for the
+  // others and wake them one by one, which costs more than the reads.
   xcb_connection_t* c = nullptr;
+  xcb_connection_t* events = nullptr;
   xcb_window_t root = XCB_NONE;
   xcb_window_t wakeWindow = XCB_NONE;
   xcb_atom_t clientListStacking = XCB_NONE;
@@ -115,8 +119,9 @@ struct X11Client::Connection {
 
   ~Connection() {
     if (c) xcb_disconnect(c);
+    if (events) xcb_disconnect(events);
   }
-  bool broken() const { return xcb_connection_has_error(c) != 0; }
+  bool broken() const { return xcb_connection_has_error(c) != 0 || xcb_connection_has_error(events) != 0; }
 
   // Top-level windows front to back: the window manager's stacking list, or
   // the root's children without an EWMH window manager.
@@ -165,9 +170,9 @@ X11Client::~X11Client() {
     event.format = 32;
     event.window = connection->wakeWindow;
     event.type = XCB_ATOM_NONE;
-    xcb_send_event(connection->c, 0, connection->wakeWindow, XCB_EVENT_MASK_NO_EVENT,
+    xcb_send_event(connection->events, 0, connection->wakeWindow, XCB_EVENT_MASK_NO_EVENT,
                    reinterpret_cast<const char*>(&event));
-    xcb_flush(connection->c);
+    xcb_flush(connection->events);
   }
   thread_.join();
 }
@@ -184,10 +189,13 @@ bool X11Client::connected() const {
 
 std::shared_ptr<X11Client::Connection> X11Client::connect() {
   auto conn = std::make_shared<Connection>();
+  const char* name = display_ ? display_->c_str() : nullptr;
   int screenNumber = 0;
-  conn->c = xcb_connect(display_ ? display_->c_str() : nullptr, &screenNumber);
-  if (!conn->c || conn->broken()) return nullptr;
+  conn->c = xcb_connect(name, &screenNumber);
+  conn->events = xcb_connect(name, nullptr);
+  if (!conn->c || !conn->events || conn->broken()) return nullptr;
   xcb_connection_t* c = conn->c;
+  xcb_connection_t* e = conn->events;
 
   auto roots = xcb_setup_roots_iterator(xcb_get_setup(c));
   for (int i = 0; i < screenNumber && roots.rem; ++i)
@@ -214,12 +222,16 @@ std::shared_ptr<X11Client::Connection> X11Client::connect() {
     atom.cookie = xcb_intern_atom(c, 0, std::strlen(atom.name), atom.name);
   xcb_prefetch_extension_data(c, &xcb_randr_id);
   xcb_prefetch_extension_data(c, &xcb_res_id);
+  xcb_prefetch_extension_data(e, &xcb_randr_id);
 
   const xcb_query_extension_reply_t* randr = xcb_get_extension_data(c, &xcb_randr_id);
   const xcb_query_extension_reply_t* res = xcb_get_extension_data(c, &xcb_res_id);
+  const xcb_query_extension_reply_t* eventRandr = xcb_get_extension_data(e, &xcb_randr_id);
   std::optional<xcb_randr_query_version_cookie_t> randrVersion;
+  std::optional<xcb_randr_query_version_cookie_t> eventRandrVersion;
   std::optional<xcb_res_query_version_cookie_t> resVersion;
   if (randr && randr->present) randrVersion = xcb_randr_query_version(c, 1, 5);
+  if (eventRandr && eventRandr->present) eventRandrVersion = xcb_randr_query_version(e, 1, 5);
   if (res && res->present) resVersion = xcb_res_query_version(c, 1, 2);
 
   for (auto& atom : atoms) {
@@ -229,8 +241,13 @@ std::shared_ptr<X11Client::Connection> X11Client::connect() {
   if (randrVersion) {
     auto reply = take<xcb_randr_query_version_reply_t>(xcb_randr_query_version_reply, c, *randrVersion);
     conn->monitors = reply && (reply->major_version > 1 || reply->minor_version >= 5);
-    conn->randrEventBase = randr->first_event;
-    xcb_randr_select_input(c, conn->root,
+  }
+  if (eventRandrVersion) {
+    // Events come in the version the client announced, so it is asked on the
+    // event connection too.
+    take<xcb_randr_query_version_reply_t>(xcb_randr_query_version_reply, e, *eventRandrVersion);
+    conn->randrEventBase = eventRandr->first_event;
+    xcb_randr_select_input(e, conn->root,
                            XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
                                XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE | XCB_RANDR_NOTIFY_MASK_OUTPUT_PROPERTY |
                                XCB_RANDR_NOTIFY_MASK_RESOURCE_CHANGE);
@@ -243,12 +260,13 @@ std::shared_ptr<X11Client::Connection> X11Client::connect() {
   // Monitors set by a client (RRSetMonitor) are announced only by a
   // ConfigureNotify on the root, not by a RandR event.
   const std::uint32_t rootEvents = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-  xcb_change_window_attributes(c, conn->root, XCB_CW_EVENT_MASK, &rootEvents);
+  xcb_change_window_attributes(e, conn->root, XCB_CW_EVENT_MASK, &rootEvents);
 
-  conn->wakeWindow = xcb_generate_id(c);
-  xcb_create_window(c, 0, conn->wakeWindow, conn->root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+  conn->wakeWindow = xcb_generate_id(e);
+  xcb_create_window(e, 0, conn->wakeWindow, conn->root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
                     XCB_COPY_FROM_PARENT, 0, nullptr);
   xcb_flush(c);
+  xcb_flush(e);
   if (conn->broken()) return nullptr;
   return conn;
 }
@@ -304,8 +322,8 @@ void X11Client::run() {
 
     // Blocks until an event comes or the connection breaks.
     bool changed = false;
-    for (xcb_generic_event_t* event = xcb_wait_for_event(connection->c); event;
-         event = xcb_poll_for_event(connection->c)) {
+    for (xcb_generic_event_t* event = xcb_wait_for_event(connection->events); event;
+         event = xcb_poll_for_event(connection->events)) {
       const std::uint8_t type = event->response_type & 0x7F;
       if (connection->randrEventBase != 0 && (type == connection->randrEventBase + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
                                               type == connection->randrEventBase + XCB_RANDR_NOTIFY)) {

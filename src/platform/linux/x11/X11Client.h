@@ -1,8 +1,8 @@
 #pragma once
 
-// One X connection serving the screen list, the window list and the owners of
-// top-level windows. Thread-safe: reads may come from any thread at once. A
-// thread of its own watches RandR events and, when the server goes away,
+// The X server's screen list, window list and owners of top-level windows.
+// Thread-safe: reads may come from any thread at once. A thread of its own
+// watches RandR events on a second connection and, when the server goes away,
 // reconnects with back-off. While there is no server, reads give nothing.
 
 #include <chrono>
