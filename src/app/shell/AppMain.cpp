@@ -118,6 +118,10 @@ void AppMain::applicationDidFinishLaunching() {
 }
 
 void AppMain::statusChanged(RoutingStatus status, const std::string& message) {
+  // The coordinator repeats its status twice a second. A repeat changes
+  // nothing on screen, and the toggles it would re-read (a file and the
+  // settings) are read afresh whenever the menu opens.
+  if (shownMenu_ && status == lastStatus_ && message == lastMessage_) return;
   lastStatus_ = status;
   lastMessage_ = message;
   refreshStatusItem();
@@ -182,8 +186,10 @@ void AppMain::createMenu() {
   actions_[kQuit]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   connect(actions_[kQuit], &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 
-  connect(menu_.get(), &QMenu::aboutToShow, this,
-          [this] { setAltHeld(QGuiApplication::queryKeyboardModifiers().testFlag(Qt::AltModifier)); });
+  connect(menu_.get(), &QMenu::aboutToShow, this, [this] {
+    altHeld_ = QGuiApplication::queryKeyboardModifiers().testFlag(Qt::AltModifier);
+    rebuildMenu();
+  });
   // A closed menu shows About, so a host that draws the menu before asking
   // for an update never opens it with the alternate left over.
   connect(menu_.get(), &QMenu::aboutToHide, this, [this] { setAltHeld(false); });

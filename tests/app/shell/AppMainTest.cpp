@@ -25,6 +25,7 @@ struct Shared {
   bool loginEnabled = false;
   bool crashEnabled = true;
   bool canCheck = true;
+  int toggleReads = 0;
   AppMain::StatusCallback handler;
   AppMain* app = nullptr;
 };
@@ -32,7 +33,7 @@ struct Shared {
 // The fakes share one record, so a test reads every call in one order.
 struct FakeLogin final : LaunchAtLogin {
   explicit FakeLogin(Shared& s) : s(s) {}
-  bool isEnabled() override { return s.loginEnabled; }
+  bool isEnabled() override { return ++s.toggleReads, s.loginEnabled; }
   void toggleLaunchAtLogin(QWidget*) override { s.events.push_back("login.toggle"), s.loginEnabled = !s.loginEnabled; }
   // A fresh install: switched on, without a redraw.
   void applyFreshInstallLoginDefault() override { s.events.push_back("login.default"), s.loginEnabled = true; }
@@ -41,7 +42,7 @@ struct FakeLogin final : LaunchAtLogin {
 
 struct FakeCrash final : CrashReporting {
   explicit FakeCrash(Shared& s) : s(s) {}
-  bool isCrashReportingEnabled() override { return s.crashEnabled; }
+  bool isCrashReportingEnabled() override { return ++s.toggleReads, s.crashEnabled; }
   void startCrashReporting() override { s.events.push_back("crash.start"); }
   void toggleCrashReporting() override { s.events.push_back("crash.toggle"), s.crashEnabled = !s.crashEnabled; }
   Shared& s;
@@ -155,11 +156,19 @@ TEST_F(AppMainTest, ReportsAndTogglesShowInTheOneMenu) {
   EXPECT_EQ(items[kStatusLine]->text(), "External output (Black && White Headphones)") << "no mnemonic";
   EXPECT_EQ(app->accessibleDescription(), "Velmora \u2014 External output (Black & White Headphones)");
 
-  // The coordinator repeats itself twice a second; the tray must not churn.
+  // The coordinator repeats itself twice a second; the tray must not churn
+  // nor read the toggles' files each time, but an opening menu reads them.
   changes = 0;
+  s.toggleReads = 0;
   s.handler(RoutingStatus::external, "External output (Black & White Headphones)");
   EXPECT_EQ(changes, 0);
+  EXPECT_EQ(s.toggleReads, 0);
   EXPECT_EQ(app->statusMenu(), menu);
+  s.crashEnabled = false;  // switched off elsewhere
+  emit menu->aboutToShow();
+  EXPECT_FALSE(items[kSendCrashReports]->isChecked());
+  s.crashEnabled = true;
+  emit menu->aboutToShow();
 
   app->toggleCrashReporting();
   EXPECT_FALSE(items[kSendCrashReports]->isChecked());
