@@ -7,11 +7,29 @@ namespace velmora::linuxos {
 ProcApplications::ProcApplications(ProcApplicationsOptions options)
     : options_(std::move(options)), proc_(options_.procRoot), desktopEntries_(options_.dataDirs) {}
 
-std::optional<ProcApplications::Identity> ProcApplications::identity(Pid pid) const {
+std::optional<ProcApplications::Identity> ProcApplications::identity(Pid pid, std::optional<std::uint64_t> startTime) {
   const std::optional<std::string> exe = proc_.executableName(pid);
   if (!exe) return std::nullopt;
+  if (!startTime) return readIdentity(pid, *exe);
+  {
+    std::lock_guard lock(identitiesMutex_);
+    if (auto it = identities_.find(pid);
+        it != identities_.end() && it->second.startTime == *startTime && it->second.exe == *exe) {
+      return it->second.identity;
+    }
+  }
+  std::optional<Identity> found = readIdentity(pid, *exe);
+  std::lock_guard lock(identitiesMutex_);
+  // Pids come and go; a bound keeps the memory of long sessions flat.
+  constexpr std::size_t kMaxRemembered = 256;
+  if (identities_.size() >= kMaxRemembered && !identities_.contains(pid)) identities_.clear();
+  identities_.insert_or_assign(pid, KnownIdentity{*startTime, *exe, found});
+  return found;
+}
+
+std::optional<ProcApplications::Identity> ProcApplications::readIdentity(Pid pid, const std::string& exe) const {
   // Flatpak's bwrap shares the sandbox's root; it is the launcher, not the app.
-  if (*exe != "bwrap") {
+  if (exe != "bwrap") {
     if (const auto flatpakId = proc_.flatpakAppId(pid)) {
       std::vector<std::string> desktopIds;
       std::string bundleID = *flatpakId;
@@ -33,7 +51,7 @@ std::optional<ProcApplications::Identity> ProcApplications::identity(Pid pid) co
     desktopIds.push_back(*snap + "_" + *snap + ".desktop");
     return Identity{std::move(bundleID), std::move(desktopIds)};
   }
-  if (const KnownApplication* known = knownByExecutable(*exe)) return Identity{known->identifier, known->desktopIds};
+  if (const KnownApplication* known = knownByExecutable(exe)) return Identity{known->identifier, known->desktopIds};
   return std::nullopt;
 }
 
@@ -69,8 +87,9 @@ std::optional<RunningApplication> ProcApplications::runningApplication(Pid pid, 
     return exe ? exe : std::optional<std::string>(stat->command);
   };
 
-  if (const std::optional<Identity> own = identity(pid)) {
-    const std::optional<Identity> parent = identity(stat->parent);
+  if (const std::optional<Identity> own = identity(pid, stat->startTime)) {
+    const std::optional<ProcStat> parentStat = proc_.stat(stat->parent);
+    const std::optional<Identity> parent = parentStat ? identity(stat->parent, parentStat->startTime) : std::nullopt;
     if (parent && parent->bundleID == own->bundleID) return std::nullopt;
     RunningApplication app{pid, own->bundleID, desktopEntries_.name(own->desktopIds)};
     if (!app.localizedName) app.localizedName = windowClass();

@@ -46,7 +46,10 @@ class ProcApplications final : public Applications {
     std::vector<std::string> desktopIds;
   };
 
-  std::optional<Identity> identity(Pid pid) const;
+  // The identity of one process, remembered for its life: while its start
+  // time and executable stay the same, the sandbox files are not read again.
+  std::optional<Identity> identity(Pid pid, std::optional<std::uint64_t> startTime);
+  std::optional<Identity> readIdentity(Pid pid, const std::string& exe) const;
   using OwnersRef = std::shared_ptr<const WindowOwners>;
   std::optional<RunningApplication> runningApplication(Pid pid, OwnersRef& owners);
   std::shared_ptr<const WindowOwners> windowOwners();
@@ -54,6 +57,14 @@ class ProcApplications final : public Applications {
   ProcApplicationsOptions options_;
   ProcFs proc_;
   DesktopEntries desktopEntries_;
+
+  struct KnownIdentity {
+    std::uint64_t startTime;
+    std::string exe;
+    std::optional<Identity> identity;
+  };
+  std::mutex identitiesMutex_;
+  std::map<Pid, KnownIdentity> identities_;
 
   std::mutex ownersMutex_;
   std::shared_ptr<const WindowOwners> owners_;

@@ -31,10 +31,15 @@ std::optional<Pid> parsePid(std::string_view s) {
 std::optional<std::string> readSmallFile(const std::filesystem::path& path, std::size_t limit) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
-  std::string text(limit, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(limit));
-  if (in.bad()) return std::nullopt;
-  text.resize(static_cast<std::size_t>(in.gcount()));
+  // Most files read here are far below the cap, so the buffer grows as needed.
+  std::string text;
+  char chunk[4096];
+  while (text.size() < limit) {
+    in.read(chunk, static_cast<std::streamsize>(std::min(sizeof chunk, limit - text.size())));
+    if (in.bad()) return std::nullopt;
+    text.append(chunk, static_cast<std::size_t>(in.gcount()));
+    if (!in) break;
+  }
   return text;
 }
 
@@ -51,7 +56,18 @@ std::optional<ProcStat> parseProcStat(std::string_view text) {
   const auto ppidEnd = rest.find(' ');
   const std::optional<Pid> parent = parsePid(rest.substr(0, ppidEnd));
   if (!parent) return std::nullopt;
-  return ProcStat{std::string(text.substr(open + 1, close - open - 1)), *parent};
+  ProcStat stat{std::string(text.substr(open + 1, close - open - 1)), *parent, std::nullopt};
+  // The start time is the 22nd field, the 18th after the parent pid.
+  for (int field = 0; field < 18; ++field) {
+    const auto gap = rest.find(' ');
+    if (gap == std::string_view::npos) return stat;
+    rest.remove_prefix(gap + 1);
+  }
+  std::uint64_t start = 0;
+  const std::string_view token = trim(rest.substr(0, rest.find_first_of(" \n")));
+  auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), start);
+  if (ec == std::errc() && end == token.data() + token.size() && !token.empty()) stat.startTime = start;
+  return stat;
 }
 
 std::optional<std::string> keyFileValue(std::string_view text, std::string_view group, std::string_view key) {

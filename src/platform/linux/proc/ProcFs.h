@@ -3,6 +3,7 @@
 // Reads what Velmora needs of a process from a /proc tree. The root is a
 // parameter so tests can lay out a fake tree.
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -16,6 +17,8 @@ namespace velmora::linuxos {
 struct ProcStat {
   std::string command;  // the comm field, between the first '(' and the last ')'
   Pid parent = 0;
+  // Clock ticks after boot; with the pid it names one process for its life.
+  std::optional<std::uint64_t> startTime;
 };
 
 // Parses the text of /proc/PID/stat. The command may hold spaces and

@@ -29,10 +29,12 @@ class FakeProc : public ::testing::Test {
   }
 
   // A process with the given parent; exe names the executable through a link.
-  void process(Pid pid, Pid parent, const std::string& exe, const std::string& comm = "") {
+  void process(Pid pid, Pid parent, const std::string& exe, const std::string& comm = "", int startTime = 5000) {
     const fs::path dir = root_ / "proc" / std::to_string(pid);
     write(dir / "stat", std::to_string(pid) + " (" + (comm.empty() ? exe : comm) + ") S " + std::to_string(parent) +
-                            " 1 1 0 -1 4194560 100 0 0 0");
+                            " 1 1 0 -1 4194560 100 0 0 0 3 1 0 0 20 0 1 0 " + std::to_string(startTime) +
+                            " 1000 100\n");
+    fs::remove(dir / "exe");
     if (!exe.empty()) fs::create_symlink("/usr/lib/somewhere/" + exe, dir / "exe");
   }
 
@@ -52,6 +54,8 @@ TEST(ProcStatParsing, CommandWithSpacesAndParentheses) {
   ASSERT_TRUE(stat);
   EXPECT_EQ(stat->command, "Web Content (x) ");
   EXPECT_EQ(stat->parent, 17);
+  EXPECT_FALSE(stat->startTime);
+  EXPECT_EQ(parseProcStat("9 (a) b) R 1 9 9 0 -1 4194560 9 0 0 0 3 1 0 0 20 0 1 0 123456 99 9\n")->startTime, 123456);
 
   for (const char* bad : {"", "12 (x) S", "12 (x) S abc 1", "12 (x) S 99999999999 1", "12 (x) S -3 1", "12 x) S 3 1 ("})
     EXPECT_FALSE(parseProcStat(bad)) << bad;
@@ -118,6 +122,26 @@ TEST_F(FakeProc, FlatpakAndSnapIdentities) {
   EXPECT_EQ(a.runningApplication(160), (RunningApplication{160, "org.example.Other", "app"}));
   EXPECT_EQ(a.runningApplication(170)->bundleIdentifier, "org.mozilla.firefox");
   EXPECT_FALSE(a.runningApplication(171));
+}
+
+TEST_F(FakeProc, IdentitiesAreRememberedOnlyForTheSameProcess) {
+  process(100, 1, "bash");
+  process(500, 100, "app");
+  write(root_ / "proc/500/root/.flatpak-info", "[Application]\nname=org.videolan.VLC\n");
+  auto a = apps();
+  EXPECT_EQ(a.runningApplication(500)->bundleIdentifier, "org.videolan.vlc");
+
+  // The pid reused by the same program started later, outside any sandbox.
+  fs::remove_all(root_ / "proc/500");
+  process(500, 100, "app", "", 9000);
+  EXPECT_FALSE(a.runningApplication(500));
+  // The same process after exec of another program.
+  process(500, 100, "mpv", "", 9000);
+  EXPECT_EQ(a.runningApplication(500)->bundleIdentifier, "io.mpv.Mpv");
+  // A parent that becomes the same application hides its child.
+  process(100, 1, "mpv");
+  process(500, 100, "mpv", "", 9000);
+  EXPECT_FALSE(a.runningApplication(500));
 }
 
 TEST_F(FakeProc, WindowOwnersWithoutIdentityAndNames) {
