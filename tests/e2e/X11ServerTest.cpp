@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/randr.h>
+#include <xcb/res.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include <filesystem>
 #include <mutex>
 #include <numeric>
+#include <optional>
 
 #include "platform/Log.h"
 #include "platform/linux/x11/X11Client.h"
@@ -218,6 +220,38 @@ TEST(X11Server, ScreensWindowsAndReconnection) {
   EXPECT_EQ(toRect(ours[2].bounds), (Rect{10, 20, 300, 200}));
   EXPECT_EQ(toInt32(ours[2].ownerPID), 4242);
   EXPECT_EQ(client.windowOwners()->count(4242), 1u);
+
+  // The server drops one of the client's two connections, as XKillClient on
+  // its event window does: the client drops the other too and connects afresh.
+  const xcb_res_client_id_spec_t everyone{0, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+  auto* ids = xcb_res_query_client_ids_reply(c, xcb_res_query_client_ids(c, 1, &everyone), nullptr);
+  ASSERT_TRUE(ids);
+  std::vector<std::uint32_t> ourBases;
+  for (auto it = xcb_res_query_client_ids_ids_iterator(ids); it.rem; xcb_res_client_id_value_next(&it)) {
+    if (xcb_res_client_id_value_value_length(it.data) >= 1 &&
+        *xcb_res_client_id_value_value(it.data) == static_cast<std::uint32_t>(getpid()) &&
+        it.data->spec.client != xcb_get_setup(c)->resource_id_base)
+      ourBases.push_back(it.data->spec.client);
+  }
+  std::free(ids);
+  ASSERT_EQ(ourBases.size(), 2u);
+  auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
+  ASSERT_TRUE(tree);
+  std::optional<xcb_window_t> eventWindow;
+  const xcb_window_t* children = xcb_query_tree_children(tree);
+  for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+    const std::uint32_t base = children[i] & ~xcb_get_setup(c)->resource_id_mask;
+    if (std::find(ourBases.begin(), ourBases.end(), base) != ourBases.end()) eventWindow = children[i];
+  }
+  std::free(tree);
+  ASSERT_TRUE(eventWindow);
+  xcb_kill_client(c, *eventWindow);
+  std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+  for (int i = 0; i < 250 && capture->count("X server connection restored") == 0; ++i)
+    std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(capture->count("X server connection lost"), 1u);
+  EXPECT_TRUE(client.connected());
+  EXPECT_TRUE(client.windows()) << "no reconnection after one connection was dropped";
   xcb_disconnect(c);
 
   // The server goes away: reads give nothing, and the loss is logged once.
@@ -229,7 +263,7 @@ TEST(X11Server, ScreensWindowsAndReconnection) {
   EXPECT_FALSE(client.windows());
   EXPECT_TRUE(client.screens().empty());
   std::this_thread::sleep_for(600ms);
-  EXPECT_EQ(capture->count("X server connection lost"), 1u);
+  EXPECT_EQ(capture->count("X server connection lost"), 2u);
 
   // It comes back on the same display: the client reconnects by itself.
   server = std::make_unique<Xvfb>(display);
@@ -237,7 +271,7 @@ TEST(X11Server, ScreensWindowsAndReconnection) {
     std::this_thread::sleep_for(20ms);
   EXPECT_TRUE(client.connected());
   EXPECT_TRUE(client.windows());
-  EXPECT_EQ(capture->count("X server connection restored"), 1u);
+  EXPECT_EQ(capture->count("X server connection restored"), 2u);
   setLogSink(nullptr);
 }
 

@@ -112,6 +112,22 @@ std::optional<std::string> parseSnapName(std::string_view text) {
   return std::nullopt;
 }
 
+std::optional<Pid> parseInnermostPid(std::string_view text) {
+  constexpr std::string_view key = "NSpid:";
+  for (std::size_t pos = 0; pos < text.size();) {
+    const auto eol = text.find('\n', pos);
+    std::string_view line = text.substr(pos, eol == std::string_view::npos ? std::string_view::npos : eol - pos);
+    pos = eol == std::string_view::npos ? text.size() : eol + 1;
+    if (!line.starts_with(key)) continue;
+    line = trim(line.substr(key.size()));
+    const auto gap = line.find_last_of(" \t");
+    const auto pid = parsePid(gap == std::string_view::npos ? line : line.substr(gap + 1));
+    if (!pid || *pid == 0) return std::nullopt;
+    return pid;
+  }
+  return std::nullopt;
+}
+
 ProcFs::ProcFs(std::filesystem::path root) : root_(std::move(root)) {}
 
 std::filesystem::path ProcFs::dir(Pid pid) const {
@@ -155,6 +171,13 @@ std::optional<std::string> ProcFs::snapName(Pid pid) const {
   const auto text = readSmallFile(dir(pid) / "cgroup");
   if (!text) return std::nullopt;
   return parseSnapName(*text);
+}
+
+std::optional<Pid> ProcFs::innermostPid(Pid pid) const {
+  if (pid <= 0) return std::nullopt;
+  const auto text = readSmallFile(dir(pid) / "status", 16 * 1024);
+  if (!text) return std::nullopt;
+  return parseInnermostPid(*text);
 }
 
 std::vector<Pid> ProcFs::pids() const {

@@ -35,6 +35,10 @@ std::optional<std::string> parseFlatpakAppId(std::string_view text);
 // The Snap name from /proc/PID/cgroup text: a unit "snap.NAME.…".
 std::optional<std::string> parseSnapName(std::string_view text);
 
+// The pid a process has in its own, innermost pid namespace: the last number
+// of the NSpid line of /proc/PID/status text.
+std::optional<Pid> parseInnermostPid(std::string_view text);
+
 class ProcFs {
  public:
   explicit ProcFs(std::filesystem::path root = "/proc");
@@ -44,6 +48,7 @@ class ProcFs {
   std::optional<std::string> executableName(Pid pid) const;
   std::optional<std::string> flatpakAppId(Pid pid) const;
   std::optional<std::string> snapName(Pid pid) const;
+  std::optional<Pid> innermostPid(Pid pid) const;
   // Every numeric entry of the root, ascending.
   std::vector<Pid> pids() const;
 

@@ -17,7 +17,10 @@ std::optional<std::vector<std::uint32_t>> items32(const std::optional<PropertyRe
 }
 
 std::optional<std::uint32_t> windowOwnerPid(const WindowReplies& w) {
-  if (const auto pid = items32(w.netWmPid, kAtomCardinal); pid && !pid->empty() && (*pid)[0] != 0) return (*pid)[0];
+  if (const auto pid = items32(w.netWmPid, kAtomCardinal); pid && !pid->empty() && (*pid)[0] != 0) {
+    if (w.clientPid && *w.clientPid != 0 && w.clientPidInsideSandbox == (*pid)[0]) return w.clientPid;
+    return (*pid)[0];
+  }
   if (w.clientPid && *w.clientPid != 0) return w.clientPid;
   return std::nullopt;
 }

@@ -43,6 +43,9 @@ struct WindowReplies {
   std::optional<PropertyReply> netWmDesktop;
   std::optional<PropertyReply> gtkFrameExtents;
   std::optional<std::uint32_t> clientPid;  // from the X-Resource extension
+  // The client pid as its own pid namespace numbers it, looked up only when
+  // it differs from _NET_WM_PID.
+  std::optional<std::uint32_t> clientPidInsideSandbox;
 };
 
 struct DesktopState {
@@ -52,7 +55,10 @@ struct DesktopState {
 
 inline constexpr std::uint32_t kAllDesktops = 0xFFFFFFFF;
 
-// The owner pid: _NET_WM_PID, else the X-Resource client pid.
+// The owner pid: _NET_WM_PID, else the X-Resource client pid. A sandboxed
+// client (Flatpak) writes its pid inside the sandbox into _NET_WM_PID; when
+// that is the X-Resource client's pid inside its namespace, the latter, the
+// pid everything else on the desktop knows it by, is the owner.
 std::optional<std::uint32_t> windowOwnerPid(const WindowReplies& w);
 
 // Viewable, not hidden, and on the current desktop or on all of them.

@@ -123,6 +123,18 @@ struct X11Client::Connection {
   }
   bool broken() const { return xcb_connection_has_error(c) != 0 || xcb_connection_has_error(events) != 0; }
 
+  // Wakes the event thread out of xcb_wait_for_event.
+  void wakeEventThread() const {
+    if (xcb_connection_has_error(events)) return;
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = wakeWindow;
+    event.type = XCB_ATOM_NONE;
+    xcb_send_event(events, 0, wakeWindow, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
+    xcb_flush(events);
+  }
+
   // Top-level windows front to back: the window manager's stacking list, or
   // the root's children without an EWMH window manager.
   std::optional<std::vector<std::uint32_t>> topLevelWindows(std::optional<std::uint32_t>* desktop) {
@@ -163,18 +175,17 @@ X11Client::~X11Client() {
     connection = connection_;
   }
   stopped_.notify_all();
-  if (connection && !connection->broken()) {
-    // Wakes the event thread out of xcb_wait_for_event.
-    xcb_client_message_event_t event{};
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = connection->wakeWindow;
-    event.type = XCB_ATOM_NONE;
-    xcb_send_event(connection->events, 0, connection->wakeWindow, XCB_EVENT_MASK_NO_EVENT,
-                   reinterpret_cast<const char*>(&event));
-    xcb_flush(connection->events);
-  }
+  if (connection) connection->wakeEventThread();
   thread_.join();
+}
+
+bool X11Client::lost(const std::shared_ptr<Connection>& connection) {
+  if (!connection) return true;
+  if (!connection->broken()) return false;
+  // The event thread notices a broken event connection by itself, but not a
+  // broken read connection; it drops both and reconnects.
+  connection->wakeEventThread();
+  return true;
 }
 
 std::shared_ptr<X11Client::Connection> X11Client::current() const {
@@ -339,9 +350,28 @@ void X11Client::run() {
   }
 }
 
+void X11Client::lookUpSandboxPid(WindowReplies& window) {
+  const auto claimed = items32(window.netWmPid, kAtomCardinal);
+  if (!window.clientPid || !claimed || claimed->empty() || (*claimed)[0] == *window.clientPid) return;
+  if (*window.clientPid > static_cast<std::uint32_t>(std::numeric_limits<Pid>::max())) return;
+  const std::pair key{*window.clientPid, (*claimed)[0]};
+  std::lock_guard lock(sandboxMutex_);
+  auto it = sandboxPids_.find(key);
+  if (it == sandboxPids_.end()) {
+    constexpr std::size_t kMaxRemembered = 128;
+    if (sandboxPids_.size() >= kMaxRemembered) sandboxPids_.clear();
+    std::optional<std::uint32_t> inside;
+    if (const auto pid = proc_.innermostPid(static_cast<Pid>(*window.clientPid))) {
+      inside = static_cast<std::uint32_t>(*pid);
+    }
+    it = sandboxPids_.emplace(key, inside).first;
+  }
+  window.clientPidInsideSandbox = it->second;
+}
+
 std::vector<PlatformScreen> X11Client::screens() {
   auto conn = current();
-  if (!conn || !conn->monitors || conn->broken()) return {};
+  if (lost(conn) || !conn->monitors) return {};
   xcb_connection_t* c = conn->c;
 
   auto monitors =
@@ -388,13 +418,13 @@ std::vector<PlatformScreen> X11Client::screens() {
     }
     screens.push_back(screenFromMonitor(p.replies));
   }
-  if (conn->broken()) return {};
+  if (lost(conn)) return {};
   return screens;
 }
 
 std::optional<std::vector<WindowListEntry>> X11Client::windows() {
   auto conn = current();
-  if (!conn || conn->broken()) return std::nullopt;
+  if (lost(conn)) return std::nullopt;
   xcb_connection_t* c = conn->c;
 
   DesktopState desktop;
@@ -445,15 +475,16 @@ std::optional<std::vector<WindowListEntry>> X11Client::windows() {
     r.netWmDesktop = takeProperty(c, p.desktop);
     r.gtkFrameExtents = takeProperty(c, p.extents);
     r.clientPid = clientPidOf(c, clientPids, r.window);
+    lookUpSandboxPid(r);
     if (auto entry = windowEntry(r, desktop)) entries.push_back(std::move(*entry));
   }
-  if (conn->broken()) return std::nullopt;
+  if (lost(conn)) return std::nullopt;
   return entries;
 }
 
 std::optional<std::map<Pid, std::string>> X11Client::windowOwners() {
   auto conn = current();
-  if (!conn || conn->broken()) return std::nullopt;
+  if (lost(conn)) return std::nullopt;
   xcb_connection_t* c = conn->c;
   const auto windows = conn->topLevelWindows(nullptr);
   if (!windows) return std::nullopt;
@@ -475,12 +506,13 @@ std::optional<std::map<Pid, std::string>> X11Client::windowOwners() {
     r.netWmPid = takeProperty(c, p.pid);
     const auto wmClass = takeProperty(c, p.wmClass);
     r.clientPid = clientPidOf(c, clientPids, (*windows)[i]);
+    lookUpSandboxPid(r);
     const auto pid = windowOwnerPid(r);
     if (!pid || *pid > static_cast<std::uint32_t>(std::numeric_limits<Pid>::max())) continue;
     auto& name = owners[static_cast<Pid>(*pid)];
     if (name.empty()) name = windowClassName(wmClass).value_or("");
   }
-  if (conn->broken()) return std::nullopt;
+  if (lost(conn)) return std::nullopt;
   return owners;
 }
 

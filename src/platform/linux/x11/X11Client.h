@@ -19,8 +19,11 @@
 #include "platform/Screens.h"
 #include "platform/Types.h"
 #include "platform/Windows.h"
+#include "platform/linux/proc/ProcFs.h"
 
 namespace velmora::linuxos {
+
+struct WindowReplies;
 
 class X11Client {
  public:
@@ -49,6 +52,8 @@ class X11Client {
   std::shared_ptr<Connection> current() const;
   std::shared_ptr<Connection> connect();
   void dropIfBroken(const std::shared_ptr<Connection>& connection);
+  bool lost(const std::shared_ptr<Connection>& connection);
+  void lookUpSandboxPid(WindowReplies& window);
   void run();
   bool waitForStop(std::chrono::milliseconds timeout);
   void notify();
@@ -61,6 +66,12 @@ class X11Client {
   std::shared_ptr<Connection> connection_;
   bool stop_ = false;
   std::thread thread_;
+
+  // (client pid, _NET_WM_PID) → the client's pid inside its namespace. A
+  // pair stays true while the client's connection, and so its pid, lives.
+  ProcFs proc_;
+  std::mutex sandboxMutex_;
+  std::map<std::pair<std::uint32_t, std::uint32_t>, std::optional<std::uint32_t>> sandboxPids_;
 };
 
 }  // namespace velmora::linuxos

@@ -71,6 +71,11 @@ TEST(ProcIdentityParsing, FlatpakInfoAndSnapCgroup) {
   for (const char* other : {"0::/user.slice/user-1000.slice/app-gnome-firefox-1.scope\n",
                             "0::/user.slice/mysnap.x.scope\n", "0::/snap./x\n"})
     EXPECT_FALSE(parseSnapName(other)) << other;
+
+  EXPECT_EQ(parseInnermostPid("Name:\tfirefox\nTgid:\t4242\nNSpid:\t4242\t7\t2\nPPid:\t1\n"), 2);
+  EXPECT_EQ(parseInnermostPid("NSpid:\t4242\n"), 4242);
+  for (const char* bad : {"Pid:\t12\n", "NSpid:\n", "NSpid:\t12\tx\n", "XNSpid:\t3\n"})
+    EXPECT_FALSE(parseInnermostPid(bad)) << bad;
 }
 
 TEST_F(FakeProc, HelperProcessesLeadUpToTheBrowsersMainProcess) {

@@ -47,6 +47,13 @@ TEST(WindowRules, PropertiesOfTheWrongShapeAreIgnored) {
   EXPECT_EQ(windowOwnerPid(w), 77u);
   w.netWmPid = cardinals({1234});
   EXPECT_EQ(windowOwnerPid(w), 1234u);
+  // A sandboxed client wrote its pid inside the sandbox; the desktop knows it as 77.
+  w.netWmPid = cardinals({2});
+  w.clientPidInsideSandbox = 2;
+  EXPECT_EQ(windowOwnerPid(w), 77u);
+  w.clientPidInsideSandbox = 5;  // another process's window: its claim stands
+  EXPECT_EQ(windowOwnerPid(w), 2u);
+  w.clientPidInsideSandbox.reset();
   w.netWmPid.reset();
   w.clientPid.reset();
   EXPECT_FALSE(windowOwnerPid(w));
