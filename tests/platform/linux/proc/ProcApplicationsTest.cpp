@@ -129,10 +129,11 @@ TEST_F(FakeProc, FlatpakAndSnapIdentities) {
   EXPECT_FALSE(a.runningApplication(171));
 }
 
-TEST_F(FakeProc, IdentitiesAreRememberedOnlyForTheSameProcess) {
+TEST_F(FakeProc, RememberedLookupsHoldOnlyWhileTheyAreTrue) {
   process(100, 1, "bash");
   process(500, 100, "app");
   write(root_ / "proc/500/root/.flatpak-info", "[Application]\nname=org.videolan.VLC\n");
+  write(root_ / "share/applications/mpv.desktop", "[Desktop Entry]\nName=mpv Media Player\n");
   auto a = apps();
   EXPECT_EQ(a.runningApplication(500)->bundleIdentifier, "org.videolan.vlc");
 
@@ -142,10 +143,12 @@ TEST_F(FakeProc, IdentitiesAreRememberedOnlyForTheSameProcess) {
   EXPECT_FALSE(a.runningApplication(500));
   // The same process after exec of another program.
   process(500, 100, "mpv", "", 9000);
-  EXPECT_EQ(a.runningApplication(500)->bundleIdentifier, "io.mpv.Mpv");
+  EXPECT_EQ(a.runningApplication(500), (RunningApplication{500, "io.mpv.Mpv", "mpv Media Player"}));
+  // Desktop entries are read once; a missing one later is harmless.
+  fs::remove(root_ / "share/applications/mpv.desktop");
+  EXPECT_EQ(a.runningApplication(500)->localizedName, "mpv Media Player");
   // A parent that becomes the same application hides its child.
   process(100, 1, "mpv");
-  process(500, 100, "mpv", "", 9000);
   EXPECT_FALSE(a.runningApplication(500));
 }
 
@@ -165,16 +168,6 @@ TEST_F(FakeProc, WindowOwnersWithoutIdentityAndNames) {
   EXPECT_EQ(a.runningApplication(402), (RunningApplication{402, "io.mpv.Mpv", "mpv"}));
   EXPECT_FALSE(a.runningApplication(100));
   EXPECT_EQ(reads, 1);  // cached between lookups
-}
-
-TEST_F(FakeProc, DesktopNamesAreCachedAndMissingFilesAreHarmless) {
-  process(100, 1, "bash");
-  process(500, 100, "mpv");
-  write(root_ / "share/applications/mpv.desktop", "[Desktop Entry]\nName=mpv Media Player\n");
-  auto a = apps();
-  EXPECT_EQ(a.runningApplication(500)->localizedName, "mpv Media Player");
-  fs::remove(root_ / "share/applications/mpv.desktop");
-  EXPECT_EQ(a.runningApplication(500)->localizedName, "mpv Media Player");
 }
 
 TEST(KnownApplicationsTable, MapsTheSupportedProductsAndAddsLinuxPlayers) {
