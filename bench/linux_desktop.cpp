@@ -1,6 +1,7 @@
-// The two reads the routing core repeats while it follows a player, against
-// the real X server and sound server of the session it is started in:
-//   - one on-screen window list read (every 250 ms while tracking),
+// The reads the routing core repeats while it follows a player, against the
+// real X server and sound server of the session it is started in:
+//   - one read of the player's on-screen windows (every 250 ms while
+//     tracking), and the whole on-screen window list for comparison,
 //   - one AudioProcessMonitor::playingProcesses (every 500 ms),
 // and, for scale, one bare X round trip.
 // Meant for the desktop test bed with mpv playing and many other windows open
@@ -59,6 +60,31 @@ void BM_WindowListRead(benchmark::State& state) {
   state.counters["windows"] = static_cast<double>(count);
 }
 BENCHMARK(BM_WindowListRead)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// The read the tracker makes: the windows of the player it follows, among all
+// the others.
+void BM_PlayerWindowsRead(benchmark::State& state) {
+  const AudioHardware audio(platform().audio);
+  if (!soundServerReady(audio)) {
+    state.SkipWithError("no sound server");
+    return;
+  }
+  const auto playing = AudioProcessMonitor::playingProcesses(audio);
+  if (playing.empty()) {
+    state.SkipWithError("nothing is playing: is mpv up?");
+    return;
+  }
+  auto& windows = *platform().windows;
+  const Pid player = playing.front().pid;
+  std::size_t count = 0;
+  for (auto _ : state) {
+    auto list = windows.onScreenWindowsOf(player);
+    count = list ? list->size() : 0;
+    benchmark::DoNotOptimize(list);
+  }
+  state.counters["windows"] = static_cast<double>(count);
+}
+BENCHMARK(BM_PlayerWindowsRead)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
 // The floor under any X read: one request and its reply on a connection of our
 // own, so a window-list read can be told in round trips.

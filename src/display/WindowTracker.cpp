@@ -59,7 +59,7 @@ void WindowTracker::stopTracking() {
 
 std::optional<Rect> WindowTracker::frontWindowRect(Pid pid) const {
   if (!windows_) return std::nullopt;
-  const std::optional<std::vector<WindowListEntry>> list = windows_->onScreenWindows();
+  const std::optional<std::vector<WindowListEntry>> list = windows_->onScreenWindowsOf(pid);
   if (!list) return std::nullopt;
   for (const WindowListEntry& entry : *list) {
     if (auto bounds = qualifyingBounds(entry, pid)) return bounds;
@@ -69,7 +69,7 @@ std::optional<Rect> WindowTracker::frontWindowRect(Pid pid) const {
 
 double WindowTracker::largestWindowArea(Pid pid) const {
   if (!windows_) return 0;
-  const std::optional<std::vector<WindowListEntry>> list = windows_->onScreenWindows();
+  const std::optional<std::vector<WindowListEntry>> list = windows_->onScreenWindowsOf(pid);
   if (!list) return 0;
   double largest = 0;
   for (const WindowListEntry& entry : *list) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/PlatformValue.h"
+#include "platform/Types.h"
 
 namespace velmora {
 
@@ -22,6 +23,11 @@ class WindowSource {
   // On-screen windows front to back, desktop elements excluded; nullopt when
   // the platform gives nothing.
   virtual std::optional<std::vector<WindowListEntry>> onScreenWindows() = 0;
+
+  // The same list for a reader that only looks for owner's windows: a
+  // platform may leave out windows it knows belong to another process, when
+  // that makes the read cheaper.
+  virtual std::optional<std::vector<WindowListEntry>> onScreenWindowsOf(Pid /*owner*/) { return onScreenWindows(); }
 };
 
 }  // namespace velmora

@@ -220,6 +220,13 @@ TEST(X11Server, ScreensWindowsAndReconnection) {
   EXPECT_EQ(toRect(ours[2].bounds), (Rect{10, 20, 300, 200}));
   EXPECT_EQ(toInt32(ours[2].ownerPID), 4242);
   EXPECT_EQ(client.windowOwners()->count(4242), 1u);
+  // One owner's windows only, as the tracker reads them.
+  const auto mine = client.windows(4242);
+  ASSERT_TRUE(mine);
+  ASSERT_EQ(mine->size(), 1u);
+  EXPECT_EQ(toRect((*mine)[0].bounds), (Rect{10, 20, 300, 200}));
+  EXPECT_EQ(client.windows(getpid())->size(), 2u);
+  EXPECT_TRUE(client.windows(-1)->empty());
 
   // The server drops one of the client's two connections, as XKillClient on
   // its event window does: the client drops the other too and connects afresh.

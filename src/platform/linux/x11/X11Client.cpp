@@ -422,7 +422,7 @@ std::vector<PlatformScreen> X11Client::screens() {
   return screens;
 }
 
-std::optional<std::vector<WindowListEntry>> X11Client::windows() {
+std::optional<std::vector<WindowListEntry>> X11Client::windows(std::optional<Pid> owner) {
   auto conn = current();
   if (lost(conn)) return std::nullopt;
   xcb_connection_t* c = conn->c;
@@ -432,33 +432,49 @@ std::optional<std::vector<WindowListEntry>> X11Client::windows() {
   const auto windows = conn->topLevelWindows(&desktop.currentDesktop);
   if (!windows) return std::nullopt;
 
+  // First who owns each window, so that only the wanted windows are asked
+  // for the rest: three round trips in all, whatever the number of windows.
+  std::vector<WindowReplies> replies(windows->size());
+  std::vector<xcb_get_property_cookie_t> pidCookies;
+  pidCookies.reserve(windows->size());
+  for (std::uint32_t w : *windows)
+    pidCookies.push_back(askProperty(c, w, conn->wmPid, 1));
+  const auto clientIds = conn->res ? askClientPids(c, *windows) : std::nullopt;
+  const auto clientPids = takeClientPids(c, clientIds);
+  for (std::size_t i = 0; i < replies.size(); ++i) {
+    WindowReplies& r = replies[i];
+    r.window = (*windows)[i];
+    r.netWmPid = takeProperty(c, pidCookies[i]);
+    r.clientPid = clientPidOf(c, clientPids, r.window);
+    lookUpSandboxPid(r);
+  }
+  if (owner) {
+    std::erase_if(replies, [&](const WindowReplies& r) {
+      const auto pid = windowOwnerPid(r);
+      return *owner < 0 || !pid || *pid != static_cast<std::uint32_t>(*owner);
+    });
+  }
+
   struct Pending {
     xcb_get_window_attributes_cookie_t attributes;
     xcb_get_geometry_cookie_t geometry;
     xcb_translate_coordinates_cookie_t origin;
-    xcb_get_property_cookie_t pid, state, desktop, extents;
+    xcb_get_property_cookie_t state, desktop, extents;
   };
   std::vector<Pending> pending;
-  pending.reserve(windows->size());
-  for (std::uint32_t w : *windows) {
-    Pending p{xcb_get_window_attributes(c, w),
-              xcb_get_geometry(c, w),
-              xcb_translate_coordinates(c, w, conn->root, 0, 0),
-              askProperty(c, w, conn->wmPid, 1),
-              askProperty(c, w, conn->wmState, 64),
-              askProperty(c, w, conn->wmDesktop, 1),
-              askProperty(c, w, conn->gtkFrameExtents, 4)};
-    pending.push_back(p);
+  pending.reserve(replies.size());
+  for (const WindowReplies& r : replies) {
+    const std::uint32_t w = r.window;
+    pending.push_back({xcb_get_window_attributes(c, w), xcb_get_geometry(c, w),
+                       xcb_translate_coordinates(c, w, conn->root, 0, 0), askProperty(c, w, conn->wmState, 64),
+                       askProperty(c, w, conn->wmDesktop, 1), askProperty(c, w, conn->gtkFrameExtents, 4)});
   }
-  const auto clientIds = conn->res ? askClientPids(c, *windows) : std::nullopt;
 
   std::vector<WindowListEntry> entries;
-  entries.reserve(windows->size());
-  const auto clientPids = takeClientPids(c, clientIds);
+  entries.reserve(replies.size());
   for (std::size_t i = 0; i < pending.size(); ++i) {
     const Pending& p = pending[i];
-    WindowReplies r;
-    r.window = (*windows)[i];
+    WindowReplies& r = replies[i];
     if (auto a = take<xcb_get_window_attributes_reply_t>(xcb_get_window_attributes_reply, c, p.attributes)) {
       r.viewable = a->map_state == XCB_MAP_STATE_VIEWABLE;
     }
@@ -470,12 +486,9 @@ std::optional<std::vector<WindowListEntry>> X11Client::windows() {
       r.rootX = t->dst_x;
       r.rootY = t->dst_y;
     }
-    r.netWmPid = takeProperty(c, p.pid);
     r.netWmState = takeProperty(c, p.state);
     r.netWmDesktop = takeProperty(c, p.desktop);
     r.gtkFrameExtents = takeProperty(c, p.extents);
-    r.clientPid = clientPidOf(c, clientPids, r.window);
-    lookUpSandboxPid(r);
     if (auto entry = windowEntry(r, desktop)) entries.push_back(std::move(*entry));
   }
   if (lost(conn)) return std::nullopt;

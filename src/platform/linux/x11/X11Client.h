@@ -38,8 +38,10 @@ class X11Client {
   // Active RandR monitors in server order; empty without a server.
   std::vector<PlatformScreen> screens();
 
-  // Managed windows front to back; nullopt without a server.
-  std::optional<std::vector<WindowListEntry>> windows();
+  // Managed windows front to back; nullopt without a server. With an owner,
+  // only that process's windows: the others cost one request each instead
+  // of seven.
+  std::optional<std::vector<WindowListEntry>> windows(std::optional<Pid> owner = std::nullopt);
 
   // pid → window class of every process that owns a top-level window.
   std::optional<std::map<Pid, std::string>> windowOwners();

@@ -22,4 +22,8 @@ std::optional<std::vector<WindowListEntry>> X11Desktop::onScreenWindows() {
   return client_.windows();
 }
 
+std::optional<std::vector<WindowListEntry>> X11Desktop::onScreenWindowsOf(Pid owner) {
+  return client_.windows(owner);
+}
+
 }  // namespace velmora::linuxos

@@ -21,6 +21,7 @@ class X11Desktop final : public ScreensSource, public WindowSource {
   std::vector<PlatformScreen> screens() override;
   void observeConfigurationChanges(std::shared_ptr<SerialQueue> queue, std::function<void()> handler) override;
   std::optional<std::vector<WindowListEntry>> onScreenWindows() override;
+  std::optional<std::vector<WindowListEntry>> onScreenWindowsOf(Pid owner) override;
 
   X11Client& client() { return client_; }
 
