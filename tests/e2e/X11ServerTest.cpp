@@ -235,10 +235,10 @@ TEST(X11Server, ScreensWindowsAndReconnection) {
   ASSERT_TRUE(ids);
   std::vector<std::uint32_t> ourBases;
   for (auto it = xcb_res_query_client_ids_ids_iterator(ids); it.rem; xcb_res_client_id_value_next(&it)) {
-    if (xcb_res_client_id_value_value_length(it.data) >= 1 &&
-        *xcb_res_client_id_value_value(it.data) == static_cast<std::uint32_t>(getpid()) &&
-        it.data->spec.client != xcb_get_setup(c)->resource_id_base)
-      ourBases.push_back(it.data->spec.client);
+    const auto& [clientId, length] = *it.data;
+    if (length >= 1 && *xcb_res_client_id_value_value(it.data) == static_cast<std::uint32_t>(getpid()) &&
+        clientId.client != xcb_get_setup(c)->resource_id_base)
+      ourBases.push_back(clientId.client);
   }
   std::free(ids);
   ASSERT_EQ(ourBases.size(), 2u);
