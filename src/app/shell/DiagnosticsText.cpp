@@ -51,6 +51,10 @@ std::string diagnosticsText(const DiagnosticsSnapshot& snapshot) {
   lines.push_back("ALL OUTPUT DEVICES (current default = " + std::to_string(snapshot.defaultDevice) + "):");
   for (const auto& device : snapshot.devices)
     lines.push_back(deviceLine(device));
+  if (!snapshot.session.empty()) {
+    lines.emplace_back();
+    lines.push_back(snapshot.session);
+  }
 
   std::string text;
   for (std::size_t i = 0; i < lines.size(); ++i) {

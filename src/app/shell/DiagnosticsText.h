@@ -36,6 +36,8 @@ struct DiagnosticsSnapshot {
   std::vector<DisplayMapping> mappings;
   AudioDeviceID defaultDevice = 0;
   std::vector<DeviceFacts> devices;
+  // The desktop session line ("Session: sway"); left out when empty.
+  std::string session;
 };
 
 // "• <display> → <device> [id=<device id>]"; the display is named by the
@@ -51,7 +53,8 @@ std::vector<std::string> mappingLines(const std::vector<DisplayMapping>& mapping
                                       const std::vector<PlatformScreen>& screens);
 
 // The mapping lines, an empty line, the device header and the device lines,
-// one newline between lines and none at the end.
+// then an empty line and the session line when there is one; one newline
+// between lines and none at the end.
 std::string diagnosticsText(const DiagnosticsSnapshot& snapshot);
 
 // A fresh display map and a fresh read of every output device.

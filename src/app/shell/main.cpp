@@ -1,6 +1,7 @@
 // Velmora's entry: the Qt application, the Linux back ends on its main
 // thread's queue, one AppMain, and the event loop until Quit.
 #include <QApplication>
+#include <QMessageBox>
 #include <memory>
 
 #include "app/services/ShellServices.h"
@@ -22,7 +23,20 @@ int main(int argc, char** argv) {
 
   velmora::setLogSink(velmora::linuxos::makeSystemLogSink());
   auto mainQueue = std::make_shared<velmora::app::QtMainQueue>();
-  const velmora::Platform platform = velmora::linuxos::makeLinuxPlatform(mainQueue);
+  velmora::linuxos::LinuxPlatformOptions options;
+  // Session back ends tell the user what to do when they cannot follow
+  // windows (a missing Shell extension, say); never blocks the caller.
+  options.tellUser = [weakQueue = std::weak_ptr<velmora::app::QtMainQueue>(mainQueue)](const std::string& text) {
+    auto queue = weakQueue.lock();
+    if (!queue) return;
+    queue->async([text] {
+      auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Velmora"), QString::fromStdString(text));
+      box->setAttribute(Qt::WA_DeleteOnClose);
+      box->open();
+    });
+  };
+  const velmora::linuxos::LinuxDesktop desktop = velmora::linuxos::makeLinuxDesktop(mainQueue, std::move(options));
+  const velmora::Platform& platform = desktop.platform;
 
   velmora::app::AppMain::Dependencies deps;
   deps.makeCoordinator = [platform] {
@@ -41,10 +55,11 @@ int main(int argc, char** argv) {
   deps.launchAtLogin = velmora::app::makeLaunchAtLogin();
   deps.crashReporting = velmora::app::makeCrashReporting();
   deps.makeUpdater = [] { return velmora::app::makeUpdater(); };
-  deps.diagnosticsText = [platform]() -> std::string {
+  deps.diagnosticsText = [platform, sessionLine = desktop.sessionLine]() -> std::string {
     if (!platform.screens) return {};
-    return velmora::app::diagnosticsText(
-        velmora::app::readDiagnostics(velmora::AudioHardware(platform.audio), *platform.screens));
+    auto snapshot = velmora::app::readDiagnostics(velmora::AudioHardware(platform.audio), *platform.screens);
+    if (sessionLine) snapshot.session = sessionLine();
+    return velmora::app::diagnosticsText(snapshot);
   };
 
   auto appMain = std::make_unique<velmora::app::AppMain>(std::move(deps));

@@ -4,18 +4,19 @@
 #include "platform/linux/pulse/PulseAudioObjects.h"
 #include "platform/linux/queue/AsioQueue.h"
 #include "platform/linux/x11/ChangeCoalescer.h"
-#include "platform/linux/x11/X11Desktop.h"
 
 namespace velmora::linuxos {
 
-Platform makeLinuxPlatform(std::shared_ptr<SerialQueue> mainQueue) {
-  Platform platform;
+LinuxDesktop makeLinuxDesktop(std::shared_ptr<SerialQueue> mainQueue, LinuxPlatformOptions options) {
+  LinuxDesktop desktop;
+  Platform& platform = desktop.platform;
   platform.mainQueue = std::move(mainQueue);
   platform.makeSerialQueue = [](const std::string& label) { return makeAsioQueue(label); };
   platform.clock = makeWallClock();
 
-  // RandR events and changes of the set of sinks both mean "pair displays and
-  // speakers again"; one coalescer turns a burst of either into one notice.
+  // Display changes from the session and changes of the set of sinks both
+  // mean "pair displays and speakers again"; one coalescer turns a burst of
+  // either into one notice.
   auto changes = ChangeCoalescer::make(makeAsioQueue("co.quennet.velmora.display-changes"));
 
   auto audio = makePulseAudioObjects();
@@ -24,18 +25,28 @@ Platform makeLinuxPlatform(std::shared_ptr<SerialQueue> mainQueue) {
   });
   platform.audio = audio;
 
-  auto desktop = std::make_shared<X11Desktop>(changes);
-  platform.screens = desktop;
-  platform.windows = desktop;
+  const SessionChoice choice = chooseSession(options.env);
+  const Logger log(kVelmoraSubsystem, "Session");
+  for (const auto& line : choice.logLines)
+    log.info("%s", {line});
+  desktop.session = choice.kind;
 
-  ProcApplicationsOptions options;
-  options.windowOwners = [weak = std::weak_ptr<X11Desktop>(desktop)]() -> WindowOwners {
-    auto d = weak.lock();
-    if (!d) return {};
-    return d->client().windowOwners().value_or(WindowOwners{});
+  SessionContext context{changes, options.env, options.tellUser};
+  SessionDesktop session = makeSessionDesktop(choice.kind, context);
+  platform.screens = session.screens;
+  platform.windows = session.windows;
+  desktop.sessionLine = [describe = session.describe, kind = choice.kind] {
+    return "Session: " + (describe ? describe() : std::string(sessionName(kind)));
   };
-  platform.applications = std::make_shared<ProcApplications>(std::move(options));
-  return platform;
+
+  ProcApplicationsOptions procOptions;
+  procOptions.windowOwners = session.windowOwners;
+  platform.applications = std::make_shared<ProcApplications>(std::move(procOptions));
+  return desktop;
+}
+
+Platform makeLinuxPlatform(std::shared_ptr<SerialQueue> mainQueue) {
+  return makeLinuxDesktop(std::move(mainQueue)).platform;
 }
 
 }  // namespace velmora::linuxos
