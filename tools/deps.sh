@@ -9,12 +9,14 @@ VELMORA_BUILD_PACKAGES=(
   libasio-dev nlohmann-json3-dev libicu-dev libsystemd-dev libsodium-dev
   libpulse-dev libxcb1-dev libxcb-randr0-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-res0-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins
+  libwayland-dev wayland-protocols plasma-wayland-protocols
 )
 # A real desktop for the end-to-end tests: X server, window manager, sound
 # server and a player.
 VELMORA_E2E_PACKAGES=(
   xvfb x11-xserver-utils x11-utils openbox wmctrl xdotool trayer
   pulseaudio pulseaudio-utils mpv sox dbus pipewire pipewire-pulse wireplumber
+  sway foot weston kwin-wayland qdbus-qt5 gnome-shell gjs eslint
 )
 
 velmora_install_packages() {
