@@ -1,0 +1,85 @@
+#include "platform/linux/hyprland/HyprlandRules.h"
+
+#include <algorithm>
+#include <limits>
+#include <set>
+
+namespace velmora::linuxos::hyprland {
+
+std::vector<WindowListEntry> onScreenWindows(const std::vector<Client>& clients, const std::vector<Monitor>& monitors) {
+  std::set<std::int64_t> regular;
+  std::set<std::int64_t> special;
+  for (const Monitor& monitor : monitors) {
+    if (monitor.activeWorkspace) regular.insert(*monitor.activeWorkspace);
+    if (monitor.specialWorkspace && *monitor.specialWorkspace != 0) special.insert(*monitor.specialWorkspace);
+  }
+
+  struct Shown {
+    const Client* client;
+    bool onSpecial;
+  };
+  std::vector<Shown> shown;
+  for (const Client& client : clients) {
+    if (!client.mapped || client.hidden || !client.workspace) continue;
+    const bool onSpecial = special.contains(*client.workspace);
+    if (onSpecial || regular.contains(*client.workspace)) shown.push_back({&client, onSpecial});
+  }
+  // Windows without a focus history go last, in the compositor's order.
+  static constexpr auto kNever = std::numeric_limits<std::int64_t>::max();
+  std::stable_sort(shown.begin(), shown.end(), [](const Shown& a, const Shown& b) {
+    if (a.onSpecial != b.onSpecial) return a.onSpecial;
+    const auto ha = a.client->focusHistory.value_or(kNever);
+    const auto hb = b.client->focusHistory.value_or(kNever);
+    return (ha < 0 ? kNever : ha) < (hb < 0 ? kNever : hb);
+  });
+
+  std::vector<WindowListEntry> entries;
+  entries.reserve(shown.size());
+  for (const Shown& s : shown) {
+    WindowListEntry entry;
+    if (s.client->pid) entry.ownerPID = PlatformValue{static_cast<std::int64_t>(*s.client->pid)};
+    entry.isOnscreen = PlatformValue{true};
+    if (s.client->rect) entry.bounds = PlatformValue{*s.client->rect};
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+WindowOwners windowOwners(const std::vector<Client>& clients) {
+  WindowOwners owners;
+  for (const Client& client : clients) {
+    if (client.mapped && client.pid) owners.emplace(*client.pid, client.windowClass);
+  }
+  return owners;
+}
+
+DisplayID ConnectorIds::idFor(const std::string& connector) {
+  auto [it, added] = ids_.try_emplace(connector, static_cast<DisplayID>(ids_.size() + 1));
+  return it->second;
+}
+
+std::vector<PlatformScreen> screens(const std::vector<Monitor>& monitors, ConnectorIds& ids) {
+  std::vector<PlatformScreen> result;
+  std::vector<std::string> connectors;
+  for (const Monitor& monitor : monitors) {
+    if (!monitor.frame) continue;
+    PlatformScreen screen;
+    screen.screenNumber = PlatformValue{static_cast<std::int64_t>(ids.idFor(monitor.connector))};
+    screen.frame = *monitor.frame;
+    screen.localizedName = !monitor.model.empty()         ? monitor.model
+                           : !monitor.description.empty() ? monitor.description
+                                                          : monitor.connector;
+    result.push_back(std::move(screen));
+    connectors.push_back(monitor.connector);
+  }
+  std::map<std::string, int> uses;
+  for (const auto& screen : result)
+    ++uses[screen.localizedName];
+  for (std::size_t i = 0; i < result.size(); ++i) {
+    if (uses[result[i].localizedName] > 1 && result[i].localizedName != connectors[i])
+      result[i].localizedName += " (" + connectors[i] + ")";
+  }
+  return result;
+}
+
+}  // namespace velmora::linuxos::hyprland
