@@ -78,9 +78,14 @@ OSStatus AudioHardware::setDefaultOutputDevice(AudioDeviceID device) const {
 }
 
 OSStatus AudioHardware::addDefaultOutputDeviceListener(std::function<void()> block) const {
+  return addDefaultOutputDeviceListener(nullptr, std::move(block));
+}
+
+OSStatus AudioHardware::addDefaultOutputDeviceListener(std::shared_ptr<SerialQueue> queue,
+                                                       std::function<void()> block) const {
   if (!objects_) return kAudioHardwareNotRunningError;
   return objects_->addPropertyListenerBlock(kAudioObjectSystemObject,
-                                            globalAddress(kAudioHardwarePropertyDefaultOutputDevice), nullptr,
+                                            globalAddress(kAudioHardwarePropertyDefaultOutputDevice), std::move(queue),
                                             ignoringAddresses(std::move(block)));
 }
 

@@ -27,6 +27,9 @@ class AudioHardware {
   OSStatus setDefaultOutputDevice(AudioDeviceID device) const;
   // The block runs on a back-end thread.
   OSStatus addDefaultOutputDeviceListener(std::function<void()> block) const;
+  // The block runs on queue. The back end's own thread never holds anything
+  // the block captures beyond the block itself.
+  OSStatus addDefaultOutputDeviceListener(std::shared_ptr<SerialQueue> queue, std::function<void()> block) const;
   std::vector<AudioDeviceID> outputDevices() const;
   std::optional<std::string> deviceName(AudioDeviceID device) const;
   bool canBeDefaultOutputDevice(AudioDeviceID device) const;

@@ -76,13 +76,11 @@ void RoutingCoordinator::installObservers() {
     if (auto s = weak.lock()) s->pollAudioProducers();
   });
 
-  // Runs on a back-end thread: it only hands the work to the routing queue.
-  audio_.addDefaultOutputDeviceListener([weak] {
-    auto self = weak.lock();
-    if (!self) return;
-    self->routingQueue->async([weak] {
-      if (auto s = weak.lock()) s->defaultOutputDidChange();
-    });
+  // Delivered on the routing queue: the back end's thread never holds a
+  // reference to us, so our last one can never be dropped there (the sound
+  // server's client must not be torn down from its own loop).
+  audio_.addDefaultOutputDeviceListener(routingQueue, [weak] {
+    if (auto s = weak.lock()) s->defaultOutputDidChange();
   });
 
   audioPollingTimer = routingQueue->makeTimer(kAudioPollInterval, kAudioPollInterval, Duration::zero(), [weak] {

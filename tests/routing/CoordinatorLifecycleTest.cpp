@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "audio/AudioProcessMonitor.h"
 #include "platform/sim/SimDesktop.h"
@@ -129,6 +131,181 @@ TEST(CoordinatorLifecycle, FollowsTheWindowOnRealThreads) {
   ASSERT_TRUE(waitFor("→ Aster U27"));
   EXPECT_EQ(desktop.audio().defaultDevice(), 73u);
   coordinator.reset();
+}
+// The sound server's side in miniature: default-device listeners are kept
+// here and fired from a thread of the test's own, as libpulse fires them from
+// its loop; everything else is the simulated audio.
+class ServerThreadAudio final : public AudioObjects {
+ public:
+  explicit ServerThreadAudio(std::shared_ptr<AudioObjects> inner) : inner_(std::move(inner)) {}
+
+  OSStatus getPropertyDataSize(AudioObjectID o, const AudioObjectPropertyAddress& a, std::uint32_t& size) override {
+    return inner_->getPropertyDataSize(o, a, size);
+  }
+  OSStatus getPropertyData(AudioObjectID o, const AudioObjectPropertyAddress& a, std::uint32_t& size,
+                           void* data) override {
+    return inner_->getPropertyData(o, a, size, data);
+  }
+  OSStatus getPropertyString(AudioObjectID o, const AudioObjectPropertyAddress& a, std::uint32_t& size,
+                             AudioStringRef& out) override {
+    return inner_->getPropertyString(o, a, size, out);
+  }
+  OSStatus setPropertyData(AudioObjectID o, const AudioObjectPropertyAddress& a, std::uint32_t size,
+                           const void* data) override {
+    return inner_->setPropertyData(o, a, size, data);
+  }
+  OSStatus addPropertyListenerBlock(AudioObjectID o, const AudioObjectPropertyAddress& a,
+                                    std::shared_ptr<SerialQueue> queue,
+                                    AudioObjectPropertyListenerBlock block) override {
+    if (a.mSelector != kAudioHardwarePropertyDefaultOutputDevice)
+      return inner_->addPropertyListenerBlock(o, a, std::move(queue), std::move(block));
+    std::lock_guard lock(mutex_);
+    listeners_.emplace_back(std::move(queue), std::move(block));
+    cv_.notify_all();
+    return kAudioHardwareNoError;
+  }
+
+  bool waitForListener() {
+    std::unique_lock lock(mutex_);
+    return cv_.wait_for(lock, std::chrono::seconds(10), [&] { return !listeners_.empty(); });
+  }
+
+  // One default-device change, delivered the way the Pulse model delivers it.
+  void fire() {
+    std::vector<std::pair<std::shared_ptr<SerialQueue>, AudioObjectPropertyListenerBlock>> listeners;
+    {
+      std::lock_guard lock(mutex_);
+      listeners = listeners_;
+    }
+    const AudioObjectPropertyAddress address{kAudioHardwarePropertyDefaultOutputDevice, kAudioObjectPropertyScopeGlobal,
+                                             kAudioObjectPropertyElementMain};
+    for (auto& [queue, block] : listeners) {
+      if (queue) {
+        queue->async([block, address] { block(1, &address); });
+      } else {
+        block(1, &address);
+      }
+    }
+  }
+
+ private:
+  std::shared_ptr<AudioObjects> inner_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::vector<std::pair<std::shared_ptr<SerialQueue>, AudioObjectPropertyListenerBlock>> listeners_;
+};
+
+thread_local bool tOnServerThread = false;
+
+// Lets the test act at the moment the server thread hands work to a queue.
+struct Gate {
+  std::mutex m;
+  std::condition_variable cv;
+  bool armed = true;
+  bool reached = false;
+  bool released = false;
+
+  void passFromServerThread() {
+    std::unique_lock lock(m);
+    if (!tOnServerThread || !armed) return;
+    armed = false;
+    reached = true;
+    cv.notify_all();
+    cv.wait(lock, [&] { return released; });
+  }
+};
+
+class GatedQueue final : public SerialQueue {
+ public:
+  GatedQueue(std::shared_ptr<SerialQueue> inner, std::shared_ptr<Gate> gate)
+      : inner_(std::move(inner)), gate_(std::move(gate)) {}
+  const std::string& label() const override { return inner_->label(); }
+  void async(std::function<void()> block) override {
+    gate_->passFromServerThread();
+    inner_->async(std::move(block));
+  }
+  std::shared_ptr<WorkItem> asyncAfter(Duration delay, std::function<void()> block) override {
+    return inner_->asyncAfter(delay, std::move(block));
+  }
+  std::shared_ptr<RepeatingTimer> makeTimer(Duration first, Duration interval, Duration leeway,
+                                            std::function<void()> handler) override {
+    return inner_->makeTimer(first, interval, leeway, std::move(handler));
+  }
+
+ private:
+  std::shared_ptr<SerialQueue> inner_;
+  std::shared_ptr<Gate> gate_;
+};
+
+// Its destructor runs when the coordinator's is done with its platform.
+class ReportingClock final : public Clock {
+ public:
+  explicit ReportingClock(std::function<void(bool onServerThread)> onDestroyed)
+      : onDestroyed_(std::move(onDestroyed)) {}
+  ~ReportingClock() override { onDestroyed_(tOnServerThread); }
+  Timestamp now() const override {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  }
+
+ private:
+  std::function<void(bool)> onDestroyed_;
+};
+
+// The coordinator's last reference goes while the sound server's thread is
+// delivering a default-device change: the coordinator must still be torn down
+// elsewhere, since tearing down the sound server's client from its own loop
+// deadlocks or crashes.
+TEST(CoordinatorLifecycle, ReleasedWhileDefaultChangesArriveIsNeverDestroyedOnTheServerThread) {
+  AudioProcessMonitor::resetForTesting();
+  sim::SimDesktop desktop(deskScenario());
+  for (int round = 0; round < 5; ++round) {
+    SCOPED_TRACE(round);
+    auto audio = std::make_shared<ServerThreadAudio>(desktop.platform().audio);
+    auto gate = std::make_shared<Gate>();
+    std::mutex m;
+    std::condition_variable cv;
+    int destroyed = 0;
+    bool destroyedOnServer = false;
+
+    Platform platform = desktop.platform();
+    platform.audio = audio;
+    platform.mainQueue = linuxos::makeAsioQueue("main");
+    platform.makeSerialQueue = [gate](const std::string& label) {
+      return std::make_shared<GatedQueue>(linuxos::makeAsioQueue(label), gate);
+    };
+    platform.clock = std::make_shared<ReportingClock>([&](bool onServer) {
+      std::lock_guard lock(m);
+      ++destroyed;
+      destroyedOnServer = destroyedOnServer || onServer;
+      cv.notify_all();
+    });
+    auto coordinator = RoutingCoordinator::create(std::move(platform));
+    coordinator->startRouting();
+    ASSERT_TRUE(audio->waitForListener());
+
+    std::thread server([&] {
+      tOnServerThread = true;
+      for (int i = 0; i < 50; ++i)
+        audio->fire();
+    });
+    {
+      std::unique_lock lock(gate->m);
+      ASSERT_TRUE(gate->cv.wait_for(lock, std::chrono::seconds(10), [&] { return gate->reached; }));
+    }
+    coordinator.reset();
+    {
+      std::lock_guard lock(gate->m);
+      gate->released = true;
+      gate->cv.notify_all();
+    }
+    server.join();
+    {
+      std::unique_lock lock(m);
+      ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return destroyed == 1; }));
+      EXPECT_FALSE(destroyedOnServer);
+    }
+    audio.reset();
+  }
 }
 #endif
 
