@@ -1,0 +1,141 @@
+#include "platform/linux/gnome/ExtensionLink.h"
+
+namespace velmora::linuxos::gnome {
+
+ExtensionLink::Actions ExtensionLink::shellAppeared() {
+  state_ = State::checking;
+  graceUsed_ = false;
+  Actions actions;
+  actions.probe = true;
+  return actions;
+}
+
+ExtensionLink::Actions ExtensionLink::shellVanished() {
+  Actions actions;
+  if (state_ == State::noShell) return actions;
+  state_ = State::noShell;
+  declared_ = State::connected;
+  actions.clearWindows = true;
+  actions.log.push_back("GNOME Shell left the session bus; waiting for it to come back");
+  return actions;
+}
+
+ExtensionLink::Actions ExtensionLink::changedSignal() {
+  Actions actions;
+  if (state_ == State::connected) {
+    actions.readWindows = true;
+  } else {
+    // An extension that was just enabled, or one that answered nothing a
+    // moment ago: ask again (an answer still on its way is dropped).
+    if (state_ == State::noShell) graceUsed_ = false;
+    state_ = State::checking;
+    actions.probe = true;
+  }
+  return actions;
+}
+
+ExtensionLink::Actions ExtensionLink::versionRead(std::optional<std::uint32_t> version) {
+  Actions actions;
+  if (state_ == State::noShell) return actions;
+  if (!version) {
+    if (!graceUsed_) {
+      graceUsed_ = true;
+      state_ = State::grace;
+      actions.armGrace = kGrace;
+      return actions;
+    }
+    return declare(State::missing, std::nullopt);
+  }
+  if (*version != kKnownExtensionVersion) return declare(State::unknownVersion, version);
+  const bool wasConnected = state_ == State::connected;
+  state_ = State::connected;
+  declared_ = State::connected;
+  version_ = *version;
+  graceUsed_ = false;
+  actions.readWindows = true;
+  if (!wasConnected)
+    actions.log.push_back(std::string("GNOME Shell extension ") + kExtensionUuid + " connected (interface version " +
+                          std::to_string(*version) + ")");
+  return actions;
+}
+
+ExtensionLink::Actions ExtensionLink::windowsFailed() {
+  Actions actions;
+  if (state_ != State::connected) return actions;
+  // Disabled, or replaced by another version: ask again what is there.
+  state_ = State::checking;
+  actions.clearWindows = true;
+  actions.probe = true;
+  return actions;
+}
+
+ExtensionLink::Actions ExtensionLink::graceExpired() {
+  Actions actions;
+  if (state_ != State::grace) return actions;
+  state_ = State::checking;
+  actions.probe = true;
+  return actions;
+}
+
+ExtensionLink::Actions ExtensionLink::declare(State problem, std::optional<std::uint32_t> version) {
+  Actions actions;
+  actions.clearWindows = true;
+  const bool again =
+      declared_ == problem && (problem != State::unknownVersion || version_ == version.value_or(version_));
+  state_ = problem;
+  declared_ = problem;
+  if (version) version_ = *version;
+  if (again) return actions;
+  if (problem == State::missing)
+    actions.log.push_back(std::string("GNOME Shell extension ") + kExtensionUuid +
+                          " is not running (not installed, disabled or failed); windows cannot be followed until it "
+                          "is enabled");
+  else
+    actions.log.push_back(std::string("GNOME Shell extension ") + kExtensionUuid + " has interface version " +
+                          std::to_string(version_) + ", this Velmora knows version " +
+                          std::to_string(kKnownExtensionVersion) + "; windows cannot be followed");
+  if (!told_) {
+    told_ = true;
+    actions.tellUser = userMessage(problem == State::unknownVersion ? std::optional(version_) : std::nullopt);
+  }
+  return actions;
+}
+
+std::string ExtensionLink::describe() const {
+  const std::string prefix = "GNOME Shell (Wayland), ";
+  switch (state_) {
+    case State::noShell:
+      return prefix + "waiting for GNOME Shell on the session bus";
+    case State::checking:
+    case State::grace:
+      return prefix + "looking for the extension " + kExtensionUuid;
+    case State::connected:
+      return prefix + "extension " + kExtensionUuid + " connected";
+    case State::missing:
+      return prefix + "extension " + kExtensionUuid + " not running: enable it and log in again";
+    case State::unknownVersion:
+      return prefix + "extension " + kExtensionUuid + " version " + std::to_string(version_) +
+             " not supported: install the one that came with Velmora";
+  }
+  return prefix;
+}
+
+std::string ExtensionLink::userMessage(std::optional<std::uint32_t> unknownVersion) {
+  std::string text;
+  if (unknownVersion)
+    text = "The GNOME Shell extension of Velmora that is running (interface version " +
+           std::to_string(*unknownVersion) +
+           ") does not match this Velmora. Install the extension that came with this Velmora";
+  else
+    text = "Velmora needs its GNOME Shell extension to see where windows are. Install it";
+  text += std::string(
+              " (it comes with Velmora's package), then enable it in a terminal:\n\n"
+              "    gnome-extensions enable ") +
+          kExtensionUuid +
+          "\n\n"
+          "Then log out and log in again: GNOME on Wayland only finds new extensions at login.\n\n"
+          "Until then Velmora keeps running, but cannot tell which display shows your player.";
+  return text;
+}
+
+}  // namespace velmora::linuxos::gnome

@@ -1,0 +1,67 @@
+#pragma once
+
+// Whether Velmora's GNOME Shell extension answers, and what to do about it:
+// which call to make next, what to log, when to tell the user. Pure state,
+// driven by GnomeBus with what the bus says; each event returns the actions.
+//
+// A Shell that has just appeared has not loaded its extensions yet, so a
+// first failed probe is only believed after a grace period (the extension
+// announces itself with Changed as soon as it is enabled, which ends the wait
+// early). The user is told at most once per run; each fall into a problem is
+// logged once.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmora::linuxos::gnome {
+
+inline constexpr const char* kExtensionUuid = "velmora@quennet.co";
+// The interface versions of the extension this build speaks.
+inline constexpr std::uint32_t kKnownExtensionVersion = 1;
+
+class ExtensionLink {
+ public:
+  enum class State { noShell, checking, grace, connected, missing, unknownVersion };
+
+  static constexpr std::chrono::milliseconds kGrace{10000};
+
+  struct Actions {
+    bool probe = false;                                 // read the extension's Version
+    bool readWindows = false;                           // call Windows()
+    bool clearWindows = false;                          // the last list no longer holds
+    std::optional<std::chrono::milliseconds> armGrace;  // graceExpired() after this
+    std::vector<std::string> log;
+    std::optional<std::string> tellUser;
+  };
+
+  Actions shellAppeared();
+  Actions shellVanished();
+  Actions changedSignal();
+  // nullopt: the Version could not be read (no such object, no reply).
+  Actions versionRead(std::optional<std::uint32_t> version);
+  Actions windowsFailed();
+  Actions graceExpired();
+
+  State state() const { return state_; }
+  // For the diagnostics line.
+  std::string describe() const;
+
+  // What the user is told, for a missing extension (no version) or one of a
+  // version this build does not know.
+  static std::string userMessage(std::optional<std::uint32_t> unknownVersion);
+
+ private:
+  Actions declare(State problem, std::optional<std::uint32_t> version);
+
+  State state_ = State::noShell;
+  // The problem last logged; connected when none since the last success.
+  State declared_ = State::connected;
+  bool graceUsed_ = false;
+  bool told_ = false;
+  std::uint32_t version_ = 0;
+};
+
+}  // namespace velmora::linuxos::gnome

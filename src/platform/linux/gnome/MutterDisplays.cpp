@@ -1,0 +1,79 @@
+#include "platform/linux/gnome/MutterDisplays.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include "platform/linux/x11/ScreenRules.h"
+
+namespace velmora::linuxos::gnome {
+namespace {
+
+const MutterMonitor* findMonitor(const MutterState& state, const std::string& connector) {
+  for (const auto& monitor : state.monitors)
+    if (monitor.connector == connector) return &monitor;
+  return nullptr;
+}
+
+std::string nameOf(const MutterMonitor& monitor) {
+  if (auto product = displayableText(monitor.product)) return *product;
+  if (monitor.displayName)
+    if (auto name = displayableText(*monitor.displayName)) return *name;
+  return displayableText(monitor.connector).value_or("");
+}
+
+}  // namespace
+
+DisplayID screenNumberForConnector(std::string_view connector) {
+  // FNV-1a: a connector keeps its number whatever else is plugged in.
+  std::uint32_t hash = 2166136261u;
+  for (const char c : connector) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 16777619u;
+  }
+  return hash;
+}
+
+std::vector<PlatformScreen> screensFromState(const MutterState& state) {
+  struct Made {
+    PlatformScreen screen;
+    std::string connector;
+  };
+  std::vector<Made> made;
+  for (const auto& logical : state.logicalMonitors) {
+    const MutterMonitor* monitor = nullptr;
+    for (const auto& connector : logical.connectors) {
+      monitor = findMonitor(state, connector);
+      if (monitor && monitor->width && monitor->height) break;
+      monitor = nullptr;
+    }
+    if (!monitor || *monitor->width <= 0 || *monitor->height <= 0) continue;
+    if (!std::isfinite(logical.scale) || logical.scale <= 0) continue;
+
+    double width = *monitor->width, height = *monitor->height;
+    // Odd transforms turn the monitor a quarter: its width runs vertically.
+    if (logical.transform % 2 == 1) std::swap(width, height);
+    if (state.layoutMode == LayoutMode::logical) {
+      width = std::round(width / logical.scale);
+      height = std::round(height / logical.scale);
+    }
+    PlatformScreen screen;
+    screen.screenNumber = PlatformValue{static_cast<std::int64_t>(screenNumberForConnector(monitor->connector))};
+    screen.frame = Rect{static_cast<double>(logical.x), static_cast<double>(logical.y), width, height};
+    screen.localizedName = nameOf(*monitor);
+    made.push_back({std::move(screen), monitor->connector});
+  }
+
+  std::map<std::string, int> uses;
+  for (const auto& m : made)
+    ++uses[m.screen.localizedName];
+  std::vector<PlatformScreen> screens;
+  for (auto& m : made) {
+    if (uses[m.screen.localizedName] > 1 && m.screen.localizedName != m.connector)
+      m.screen.localizedName += " (" + m.connector + ")";
+    screens.push_back(std::move(m.screen));
+  }
+  return screens;
+}
+
+}  // namespace velmora::linuxos::gnome
