@@ -140,9 +140,14 @@ std::string formatLogMessage(std::string_view fmt, std::initializer_list<LogArg>
 Logger::Logger(std::string subsystem, std::string category)
     : subsystem_(std::move(subsystem)), category_(std::move(category)) {}
 
+bool Logger::enabled(LogLevel level) const {
+  auto sink = logSink();
+  return sink && sink->keeps(level);
+}
+
 void Logger::log(LogLevel level, std::string_view fmt, std::initializer_list<LogArg> args) const {
   auto sink = logSink();
-  if (!sink) return;
+  if (!sink || !sink->keeps(level)) return;
   sink->write(LogRecord{subsystem_, category_, level, formatLogMessage(fmt, args)});
 }
 

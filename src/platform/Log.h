@@ -1,8 +1,9 @@
 #pragma once
 
-// A log channel with subsystem and category, rendering printf-style formats the
-// way the system log does (%u, %d, %ld, %s, %{bool}d, %%). Records go to one
-// process-wide sink: memory in tests, the journal or stderr in the apps.
+// A log channel with subsystem and category, rendering printf-style formats
+// (%u, %d, %ld, %s, %{bool}d, %%). Records go to one process-wide sink: memory
+// in tests, the journal or stderr in the apps. A message is only rendered when
+// the sink keeps records of its level.
 
 #include <cstdint>
 #include <initializer_list>
@@ -28,6 +29,9 @@ class LogSink {
   virtual ~LogSink() = default;
   // May be called from any thread.
   virtual void write(const LogRecord& record) = 0;
+  // Whether write() would keep a record of this level; when it would not, the
+  // message is never rendered. May be called from any thread.
+  virtual bool keeps(LogLevel /*level*/) const { return true; }
 };
 
 // Installs the process-wide sink (nullptr discards). Thread-safe.
@@ -69,6 +73,10 @@ class Logger {
 
   const std::string& subsystem() const { return subsystem_; }
   const std::string& category() const { return category_; }
+
+  // Whether a record of this level would be kept; for callers whose
+  // arguments cost something to build.
+  bool enabled(LogLevel level) const;
 
   void log(LogLevel level, std::string_view fmt, std::initializer_list<LogArg> args = {}) const;
   void info(std::string_view fmt, std::initializer_list<LogArg> args = {}) const { log(LogLevel::Default, fmt, args); }

@@ -37,7 +37,9 @@ void RoutingCoordinator::evaluateRoute(const std::optional<Rect>& rect) {
     return;
   }
 
-  routingLog().debug("window rect=%s displayMap.count=%ld", {describe(*rect), static_cast<long>(displayMap.size())});
+  if (routingLog().enabled(LogLevel::Debug)) {
+    routingLog().debug("window rect=%s displayMap.count=%ld", {describe(*rect), static_cast<long>(displayMap.size())});
+  }
 
   auto target = DisplayAudioMapper::deviceForWindow(screens, displayMap, *rect);
   if (!target) {

@@ -24,9 +24,14 @@ class SystemLogSink final : public LogSink {
       // VELMORA_LOG_STDERR keeps the lines on standard error even where a
       // journal listens, for tests and for running from a terminal.
       : journal_(::access(kJournalSocket, W_OK) == 0 && std::getenv("VELMORA_LOG_STDERR") == nullptr),
-        stderrDebug_(std::getenv("VELMORA_LOG_DEBUG") != nullptr) {}
+        // Debug lines come several times a second while tracking; journald
+        // would store every one, so they are kept only when asked for.
+        debug_(std::getenv("VELMORA_LOG_DEBUG") != nullptr) {}
+
+  bool keeps(LogLevel level) const override { return level != LogLevel::Debug || debug_; }
 
   void write(const LogRecord& record) override {
+    if (!keeps(record.level)) return;
     if (journal_) {
       const int priority = record.level == LogLevel::Debug ? LOG_DEBUG : LOG_NOTICE;
       // %s keeps a '%' in the message from being read as a conversion.
@@ -35,9 +40,6 @@ class SystemLogSink final : public LogSink {
                                          "VELMORA_CATEGORY=%s", record.category.c_str(), nullptr);
       if (result >= 0) return;
     }
-    // Like the journal's default view, standard error leaves out the debug
-    // lines (four a second while tracking) unless asked for them.
-    if (record.level == LogLevel::Debug && !stderrDebug_) return;
     // One write per record, so lines from several threads never interleave.
     const std::string line = "velmora[" + record.category + "] " + record.message + "\n";
     std::lock_guard lock(mutex_);
@@ -47,7 +49,7 @@ class SystemLogSink final : public LogSink {
 
  private:
   const bool journal_;
-  const bool stderrDebug_;
+  const bool debug_;
   std::mutex mutex_;
 };
 
