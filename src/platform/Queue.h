@@ -1,7 +1,7 @@
 #pragma once
 
-// Serial queues, delayed work and repeating timers: the little of a dispatch
-// system the core needs. Two implementations: real ones on asio threads and a
+// Serial queues, delayed work, repeating timers and the clock: all of
+// concurrency and time the core needs. Two implementations: real ones on asio threads and a
 // virtual-time scheduler for tests and velmora-sim.
 
 #include <chrono>
@@ -49,11 +49,16 @@ class SerialQueue {
 // Makes a serial queue with the given label (e.g. "co.quennet.velmora.routing").
 using SerialQueueFactory = std::function<std::shared_ptr<SerialQueue>(const std::string& label)>;
 
+// Durations (grace periods, quiet windows) are measured on now() only: the
+// wall clock jumps when NTP, the user or a resume from sleep sets it.
 class Clock {
  public:
   virtual ~Clock() = default;
-  // Seconds on the wall clock.
+  // Seconds on a clock that never steps, from an arbitrary origin.
   virtual Timestamp now() const = 0;
+  // Seconds since the Unix epoch on the wall clock; may jump either way. For
+  // telling people when something happened, never for durations.
+  virtual double wallTime() const = 0;
 };
 
 }  // namespace velmora

@@ -11,7 +11,8 @@ using Pid = std::int32_t;
 // Display id: the platform's unsigned 32-bit screen number.
 using DisplayID = std::uint32_t;
 
-// Wall-clock time in seconds; only differences are ever used.
+// Seconds on a monotonic clock from an arbitrary origin; only differences
+// are ever used.
 using Timestamp = double;
 
 struct Rect {

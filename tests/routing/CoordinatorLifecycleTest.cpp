@@ -103,7 +103,7 @@ TEST(CoordinatorLifecycle, FollowsTheWindowOnRealThreads) {
   Platform platform = desktop.platform();
   platform.mainQueue = linuxos::makeAsioQueue("main");
   platform.makeSerialQueue = [](const std::string& label) { return linuxos::makeAsioQueue(label); };
-  platform.clock = linuxos::makeWallClock();
+  platform.clock = linuxos::makeSystemClock();
 
   std::mutex m;
   std::condition_variable cv;

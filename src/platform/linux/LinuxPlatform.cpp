@@ -12,7 +12,7 @@ LinuxDesktop makeLinuxDesktop(std::shared_ptr<SerialQueue> mainQueue, LinuxPlatf
   Platform& platform = desktop.platform;
   platform.mainQueue = std::move(mainQueue);
   platform.makeSerialQueue = [](const std::string& label) { return makeAsioQueue(label); };
-  platform.clock = makeWallClock();
+  platform.clock = makeSystemClock();
 
   // Display changes from the session and changes of the set of sinks both
   // mean "pair displays and speakers again"; one coalescer turns a burst of

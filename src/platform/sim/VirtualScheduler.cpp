@@ -85,6 +85,10 @@ class VirtualClock final : public Clock {
     auto s = scheduler_.lock();
     return s ? s->nowSeconds() : 0.0;
   }
+  double wallTime() const override {
+    auto s = scheduler_.lock();
+    return s ? s->wallSeconds() : 0.0;
+  }
 
  private:
   std::weak_ptr<VirtualScheduler> scheduler_;
@@ -123,6 +127,19 @@ Duration VirtualScheduler::now() const {
 
 double VirtualScheduler::nowSeconds() const {
   return static_cast<double>(now().count()) / 1e9;
+}
+
+double VirtualScheduler::wallSeconds() const {
+  // 2026-01-01T00:00:00Z: far from the virtual origin, so a reading of one
+  // clock taken for the other cannot pass unnoticed.
+  constexpr double kWallStart = 1767225600.0;
+  std::lock_guard lock(mutex_);
+  return kWallStart + static_cast<double>((now_ + wallOffset_).count()) / 1e9;
+}
+
+void VirtualScheduler::stepWallClock(Duration delta) {
+  std::lock_guard lock(mutex_);
+  wallOffset_ += delta;
 }
 
 void VirtualScheduler::schedule(Duration due, std::function<void()> run) {

@@ -27,6 +27,12 @@ class VirtualScheduler : public std::enable_shared_from_this<VirtualScheduler> {
   Duration now() const;
   double nowSeconds() const;
 
+  // The simulated wall clock: virtual time from a fixed date, plus every
+  // step so far. Steps model NTP, a hand-set clock or a resume from sleep;
+  // virtual time, and so every duration, goes on unaffected.
+  double wallSeconds() const;
+  void stepWallClock(Duration delta);
+
   // Runs every item due strictly before t (also ones scheduled meanwhile),
   // then sets the clock to t.
   void runBefore(Duration t);
@@ -59,6 +65,7 @@ class VirtualScheduler : public std::enable_shared_from_this<VirtualScheduler> {
   mutable std::mutex mutex_;
   std::priority_queue<Item, std::vector<Item>, Later> items_;
   Duration now_{0};
+  Duration wallOffset_{0};
   std::uint64_t nextSeq_ = 0;
   std::uint64_t executed_ = 0;
 };

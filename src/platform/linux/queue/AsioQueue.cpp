@@ -213,9 +213,12 @@ class ThreadQueue final : public AsioSerialQueue {
   std::thread thread_;
 };
 
-class WallClock final : public Clock {
+class SystemClock final : public Clock {
  public:
   Timestamp now() const override {
+    return std::chrono::duration<double>(SteadyClock::now().time_since_epoch()).count();
+  }
+  double wallTime() const override {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
   }
 };
@@ -234,8 +237,8 @@ std::shared_ptr<SerialQueue> makeAsioMainQueue(asio::io_context& io, const std::
   return std::make_shared<AsioSerialQueue>(std::move(context), label);
 }
 
-std::shared_ptr<Clock> makeWallClock() {
-  return std::make_shared<WallClock>();
+std::shared_ptr<Clock> makeSystemClock() {
+  return std::make_shared<SystemClock>();
 }
 
 }  // namespace velmora::linuxos

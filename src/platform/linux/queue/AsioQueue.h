@@ -20,7 +20,7 @@ namespace velmora::linuxos {
 // every work item and timer made from it.
 std::shared_ptr<SerialQueue> makeAsioMainQueue(asio::io_context& context, const std::string& label);
 
-// Seconds on the system clock.
-std::shared_ptr<Clock> makeWallClock();
+// The steady clock for durations, the system clock for wall time.
+std::shared_ptr<Clock> makeSystemClock();
 
 }  // namespace velmora::linuxos

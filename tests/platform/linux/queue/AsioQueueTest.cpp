@@ -171,11 +171,18 @@ TEST(AsioMainQueue, RunsOnTheCallersContext) {
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
 
-TEST(WallClock, ReadsTheSystemClockInSeconds) {
-  const double before = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-  const double now = makeWallClock()->now();
-  EXPECT_GE(now, before);
-  EXPECT_LT(now - before, 60.0);
+TEST(SystemClock, DurationsComeFromTheSteadyClockAndDatesFromTheWallClock) {
+  using std::chrono::duration;
+  const auto clock = makeSystemClock();
+  const double steadyBefore = duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  const double wallBefore = duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+  const double now = clock->now();
+  const double wall = clock->wallTime();
+  EXPECT_GE(now, steadyBefore);
+  EXPECT_LT(now - steadyBefore, 60.0);
+  EXPECT_GE(wall, wallBefore);
+  EXPECT_LT(wall - wallBefore, 60.0);
+  EXPECT_GE(clock->now(), now) << "never goes back";
 }
 
 }  // namespace
