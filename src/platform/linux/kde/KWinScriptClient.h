@@ -1,0 +1,66 @@
+#pragma once
+
+// Velmora's side of the KWin script, over sd-bus on a thread of its own: it
+// writes the script addressed to our unique bus name, has KWin load and run
+// it, exports the object the script reports to, follows KWin across restarts
+// (NameOwnerChanged) and unloads the script at exit. Reports go into
+// KWinReports; polls read them there.
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "platform/linux/kde/KWinReports.h"
+
+namespace velmora::linuxos {
+
+class KWinScriptClient {
+ public:
+  struct Options {
+    std::shared_ptr<KWinReports> reports;
+    // Called once, the first time KWin cannot be used; may be null.
+    std::function<void(const std::string&)> tellUser;
+    // Where the copy of the script goes; a private folder.
+    std::filesystem::path scriptDir;
+    // How long KWin may take to appear on the bus at start, and to send the
+    // first report once the script runs.
+    std::chrono::milliseconds kwinGrace{10000};
+    std::chrono::milliseconds firstReportGrace{5000};
+  };
+
+  explicit KWinScriptClient(Options options);
+  ~KWinScriptClient();
+
+  KWinScriptClient(const KWinScriptClient&) = delete;
+  KWinScriptClient& operator=(const KWinScriptClient&) = delete;
+
+  // One plain phrase for the diagnostics line.
+  std::string state() const;
+
+ private:
+  struct Bus;
+
+  void run();
+  void setState(std::string state);
+  void trouble(const std::string& reason);
+
+  Options options_;
+  int stopFd_ = -1;
+  mutable std::mutex mutex_;
+  std::string state_ = "starting";
+  std::set<std::string> loggedTrouble_;
+  bool toldUser_ = false;
+  std::thread thread_;
+};
+
+// What the user reads when KWin cannot give Velmora the window list.
+extern const char* const kKWinUnavailableMessage;
+
+}  // namespace velmora::linuxos

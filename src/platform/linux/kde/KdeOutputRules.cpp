@@ -1,0 +1,78 @@
+#include "platform/linux/kde/KdeOutputRules.h"
+
+#include <cmath>
+
+#include "platform/linux/x11/Edid.h"
+#include "platform/linux/x11/ScreenRules.h"
+
+namespace velmora::linuxos {
+
+std::optional<std::vector<std::uint8_t>> decodeBase64(const std::string& text) {
+  auto value = [](char c) -> int {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+  };
+  if (text.size() % 4 != 0) return std::nullopt;
+  std::vector<std::uint8_t> out;
+  out.reserve(text.size() / 4 * 3);
+  for (std::size_t i = 0; i < text.size(); i += 4) {
+    const bool last = i + 4 == text.size();
+    int v[4];
+    int padding = 0;
+    for (int k = 0; k < 4; ++k) {
+      const char c = text[i + k];
+      if (c == '=' && last && k >= 2) {
+        v[k] = 0;
+        ++padding;
+      } else if (padding > 0 || (v[k] = value(c)) < 0) {
+        return std::nullopt;
+      }
+    }
+    const std::uint32_t bits = (v[0] << 18) | (v[1] << 12) | (v[2] << 6) | v[3];
+    out.push_back(static_cast<std::uint8_t>(bits >> 16));
+    if (padding < 2) out.push_back(static_cast<std::uint8_t>(bits >> 8));
+    if (padding < 1) out.push_back(static_cast<std::uint8_t>(bits));
+  }
+  return out;
+}
+
+std::uint32_t outputIdFromName(const std::string& name) {
+  std::uint32_t hash = 2166136261u;
+  for (unsigned char c : name) {
+    hash ^= c;
+    hash *= 16777619u;
+  }
+  return hash;
+}
+
+std::optional<Rect> logicalFrame(const OutputDeviceState& output) {
+  if (output.modeWidth <= 0 || output.modeHeight <= 0) return std::nullopt;
+  if (!std::isfinite(output.scale) || output.scale <= 0) return std::nullopt;
+  double width = output.modeWidth;
+  double height = output.modeHeight;
+  // Odd transforms (90, 270 and their flipped forms) turn the output on its side.
+  if (output.transform % 2 == 1) std::swap(width, height);
+  return Rect{static_cast<double>(output.x), static_cast<double>(output.y), std::round(width / output.scale),
+              std::round(height / output.scale)};
+}
+
+std::optional<PlatformScreen> screenFromOutputDevice(const OutputDeviceState& output) {
+  if (!output.enabled) return std::nullopt;
+  const std::optional<Rect> frame = logicalFrame(output);
+  if (!frame) return std::nullopt;
+  PlatformScreen screen;
+  screen.screenNumber = PlatformValue(static_cast<std::int64_t>(outputIdFromName(output.name)));
+  screen.frame = *frame;
+  std::optional<std::string> name;
+  if (auto edid = decodeBase64(output.edidBase64); edid && !edid->empty()) name = edidProductName(*edid);
+  if (!name) name = displayableText(output.model);
+  if (!name || name->empty()) name = displayableText(output.name);
+  screen.localizedName = name.value_or("");
+  return screen;
+}
+
+}  // namespace velmora::linuxos

@@ -1,0 +1,46 @@
+#pragma once
+
+// The pure part of the display list on KDE Plasma: one kde_output_device_v2,
+// as its events described it, turned into a screen. Kept free of Wayland so it
+// can be tested with made-up events.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Screens.h"
+
+namespace velmora::linuxos {
+
+struct OutputDeviceState {
+  std::string name;  // connector, e.g. "DP-1"
+  std::string make;
+  std::string model;  // KWin fills it from the EDID where it has one
+  std::string edidBase64;
+  std::int32_t x = 0;
+  std::int32_t y = 0;
+  std::int32_t transform = 0;  // wl_output transform values
+  double scale = 1;            // from wl_fixed
+  std::int32_t modeWidth = 0;  // current mode, in hardware pixels
+  std::int32_t modeHeight = 0;
+  bool enabled = true;
+};
+
+// Standard base64 without line breaks; none for anything else.
+std::optional<std::vector<std::uint8_t>> decodeBase64(const std::string& text);
+
+// A stable number for a connector name (FNV-1a), so a display keeps its id
+// across compositor restarts.
+std::uint32_t outputIdFromName(const std::string& name);
+
+// The frame in the compositor's logical coordinates (those window frames use):
+// the mode turned by the transform, divided by the scale. None while the
+// device has no usable mode or scale.
+std::optional<Rect> logicalFrame(const OutputDeviceState& output);
+
+// The screen, or none for a disabled device or one without a frame. Name: the
+// EDID product name, else the model, else the connector name.
+std::optional<PlatformScreen> screenFromOutputDevice(const OutputDeviceState& output);
+
+}  // namespace velmora::linuxos

@@ -1,0 +1,94 @@
+#include "platform/linux/kde/KdeOutputRules.h"
+
+#include <gtest/gtest.h>
+
+namespace velmora::linuxos {
+namespace {
+
+// An EDID 1.3 base block naming "Borealis Q32" in a 0xFC descriptor, as base64.
+std::string edidNaming(const std::string& product) {
+  std::vector<std::uint8_t> e(128, 0);
+  const std::uint8_t header[] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+  std::copy(std::begin(header), std::end(header), e.begin());
+  e[18] = 1;
+  e[19] = 3;
+  const std::size_t d = 54;
+  e[d + 3] = 0xFC;
+  for (std::size_t i = 0; i < 13; ++i)
+    e[d + 5 + i] = i < product.size() ? product[i] : (i == product.size() ? 0x0A : 0x20);
+  for (std::size_t k = 72; k < 126; k += 18)
+    e[k + 3] = 0x10;
+  unsigned sum = 0;
+  for (std::size_t i = 0; i < 127; ++i)
+    sum += e[i];
+  e[127] = static_cast<std::uint8_t>(256 - sum % 256);
+  static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (std::size_t i = 0; i < e.size(); i += 3) {
+    const std::uint32_t v = (e[i] << 16) | ((i + 1 < e.size() ? e[i + 1] : 0) << 8) | (i + 2 < e.size() ? e[i + 2] : 0);
+    out += alphabet[(v >> 18) & 63];
+    out += alphabet[(v >> 12) & 63];
+    out += i + 1 < e.size() ? alphabet[(v >> 6) & 63] : '=';
+    out += i + 2 < e.size() ? alphabet[v & 63] : '=';
+  }
+  return out;
+}
+
+TEST(KdeOutputRulesTest, DecodesBase64Strictly) {
+  EXPECT_EQ(decodeBase64(""), std::vector<std::uint8_t>{});
+  EXPECT_EQ(decodeBase64("TWFu"), (std::vector<std::uint8_t>{'M', 'a', 'n'}));
+  EXPECT_EQ(decodeBase64("TWE="), (std::vector<std::uint8_t>{'M', 'a'}));
+  EXPECT_EQ(decodeBase64("TQ=="), (std::vector<std::uint8_t>{'M'}));
+  for (const char* bad : {"TWF", "T===", "TQ==TWFu", "TW=u", "TW u", "TWF\n"})
+    EXPECT_FALSE(decodeBase64(bad)) << bad;
+}
+
+TEST(KdeOutputRulesTest, TurnsOutputDevicesIntoScreens) {
+  struct Case {
+    const char* what;
+    OutputDeviceState output;
+    std::optional<Rect> frame;
+    std::string name;
+  };
+  OutputDeviceState base;
+  base.name = "DP-2";
+  base.x = 1920;
+  base.y = 0;
+  base.modeWidth = 3840;
+  base.modeHeight = 2160;
+  auto with = [&](auto change) {
+    OutputDeviceState o = base;
+    change(o);
+    return o;
+  };
+  const std::vector<Case> cases = {
+      {"EDID product name first", with([](auto& o) {
+         o.edidBase64 = edidNaming("Borealis Q32");
+         o.model = "BQ32";
+       }),
+       Rect{1920, 0, 3840, 2160}, "Borealis Q32"},
+      {"then the model", with([](auto& o) { o.model = "BQ32"; }), Rect{1920, 0, 3840, 2160}, "BQ32"},
+      {"then the connector; bad EDID ignored", with([](auto& o) { o.edidBase64 = "!!"; }), Rect{1920, 0, 3840, 2160},
+       "DP-2"},
+      {"scale 2 halves the logical size", with([](auto& o) { o.scale = 2; }), Rect{1920, 0, 1920, 1080}, "DP-2"},
+      {"fractional scale rounds", with([](auto& o) { o.scale = 1.5; }), Rect{1920, 0, 2560, 1440}, "DP-2"},
+      {"turned 90 degrees", with([](auto& o) { o.transform = 1; }), Rect{1920, 0, 2160, 3840}, "DP-2"},
+      {"flipped 270 degrees", with([](auto& o) { o.transform = 7; }), Rect{1920, 0, 2160, 3840}, "DP-2"},
+      {"disabled", with([](auto& o) { o.enabled = false; }), std::nullopt, ""},
+      {"no current mode", with([](auto& o) { o.modeWidth = 0; }), std::nullopt, ""},
+      {"zero scale", with([](auto& o) { o.scale = 0; }), std::nullopt, ""},
+  };
+  for (const Case& c : cases) {
+    const auto screen = screenFromOutputDevice(c.output);
+    ASSERT_EQ(screen.has_value(), c.frame.has_value()) << c.what;
+    if (!screen) continue;
+    EXPECT_EQ(screen->frame, *c.frame) << c.what;
+    EXPECT_EQ(screen->localizedName, c.name) << c.what;
+    EXPECT_EQ(toUInt32(screen->screenNumber), outputIdFromName("DP-2")) << c.what;
+  }
+  EXPECT_NE(outputIdFromName("DP-1"), outputIdFromName("DP-2"));
+  EXPECT_EQ(outputIdFromName("Virtual-1"), outputIdFromName(std::string("Virtual-1")));
+}
+
+}  // namespace
+}  // namespace velmora::linuxos
