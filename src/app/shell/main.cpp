@@ -8,6 +8,7 @@
 #include "app/shell/AppMain.h"
 #include "app/shell/DiagnosticsText.h"
 #include "app/shell/QtMainQueue.h"
+#include "app/shell/TerminationSignals.h"
 #include "audio/AudioHardware.h"
 #include "platform/Log.h"
 #include "platform/linux/LinuxPlatform.h"
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
   QApplication::setDesktopFileName(QStringLiteral("co.quennet.velmora"));
   // A tray application has no window whose closing should end it.
   QApplication::setQuitOnLastWindowClosed(false);
+  velmora::app::quitOnTerminationSignals(application);
 
   velmora::setLogSink(velmora::linuxos::makeSystemLogSink());
   auto mainQueue = std::make_shared<velmora::app::QtMainQueue>();
