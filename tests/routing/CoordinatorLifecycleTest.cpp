@@ -246,6 +246,9 @@ class ReportingClock final : public Clock {
   Timestamp now() const override {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
   }
+  double wallTime() const override {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+  }
 
  private:
   std::function<void(bool)> onDestroyed_;
