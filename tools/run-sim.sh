@@ -6,8 +6,10 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 source "$root/tools/deps.sh"
 velmora_install_packages "${VELMORA_BUILD_PACKAGES[@]}"
 
-build="$root/build"
-cmake -S "$root" -B "$build" -G Ninja -DVELMORA_BUILD_APP=OFF -DVELMORA_BUILD_BENCH=OFF >/dev/null
+# The folder tools/test.sh uses, configured with whatever options it already
+# has, and only velmora-sim built: running either script first is fine.
+build="${VELMORA_BUILD_DIR:-$root/build}"
+cmake -S "$root" -B "$build" -G Ninja >/dev/null
 cmake --build "$build" --target velmora-sim >/dev/null
 
 args=()
