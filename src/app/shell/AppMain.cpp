@@ -92,17 +92,21 @@ void AppMain::applicationWillFinishLaunching() {
 }
 
 void AppMain::applicationDidFinishLaunching() {
-  statusItem_ = new QSystemTrayIcon(this);
-  // Tray hosts send a plain click as activation; with no window to show, the
-  // menu is the answer to either button.
-  connect(statusItem_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-    if (reason != QSystemTrayIcon::Trigger || !menu_ || menu_->isVisible()) return;
-    // Below the icon where the host tells where it is, so the icon stays in view.
-    const QRect icon = statusItem_ ? statusItem_->geometry() : QRect();
-    menu_->popup(icon.isValid() ? icon.bottomLeft() + QPoint(0, 1) : QCursor::pos());
-  });
-  if (!deps_.trayAvailable()) {
-    generalLog().info("Velmora: no system tray is available; the status item cannot be shown");
+  if (!deps_.showStatusItem) {
+    generalLog().info("Velmora: routing without a status item, as asked");
+  } else {
+    statusItem_ = new QSystemTrayIcon(this);
+    // Tray hosts send a plain click as activation; with no window to show, the
+    // menu is the answer to either button.
+    connect(statusItem_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+      if (reason != QSystemTrayIcon::Trigger || !menu_ || menu_->isVisible()) return;
+      // Below the icon where the host tells where it is, so the icon stays in view.
+      const QRect icon = statusItem_ ? statusItem_->geometry() : QRect();
+      menu_->popup(icon.isValid() ? icon.bottomLeft() + QPoint(0, 1) : QCursor::pos());
+    });
+    if (!deps_.trayAvailable()) {
+      generalLog().info("Velmora: no system tray is available; the status item cannot be shown");
+    }
   }
 
   refreshStatusItem();

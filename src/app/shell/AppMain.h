@@ -48,6 +48,8 @@ class AppMain : public QObject {
     std::function<std::string()> diagnosticsText;
     // Whether a tray host is present; QSystemTrayIcon's answer by default.
     std::function<bool()> trayAvailable;
+    // False routes without a status item (velmora --no-tray).
+    bool showStatusItem = true;
   };
 
   explicit AppMain(Dependencies deps, QObject* parent = nullptr);

@@ -2,19 +2,55 @@
 // thread's queue, one AppMain, and the event loop until Quit.
 #include <QApplication>
 #include <QMessageBox>
+#include <QStringList>
+#include <cstdio>
 #include <memory>
 
 #include "app/services/ShellServices.h"
 #include "app/shell/AppMain.h"
+#include "app/shell/CommandLine.h"
 #include "app/shell/DiagnosticsText.h"
 #include "app/shell/QtMainQueue.h"
+#include "app/shell/ShellConfig.h"
 #include "app/shell/TerminationSignals.h"
 #include "audio/AudioHardware.h"
 #include "platform/Log.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/session/Session.h"
 #include "routing/RoutingCoordinator.h"
 
+namespace {
+
+void print(std::FILE* stream, const QString& text) {
+  const QByteArray bytes = text.toLocal8Bit();
+  std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  // Read before QApplication, which needs a display.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i)
+    arguments.append(QString::fromLocal8Bit(argv[i]));
+  const velmora::app::CommandLine commandLine = velmora::app::parseCommandLine(arguments);
+  switch (commandLine.action) {
+    case velmora::app::CommandLine::Action::showHelp:
+      print(stdout, velmora::app::helpText());
+      return 0;
+    case velmora::app::CommandLine::Action::showVersion:
+      print(stdout, velmora::app::versionText(
+                        QString::fromUtf8(velmora::app::config::kVersion),
+                        QString::fromUtf8(velmora::app::config::kBuildNumber),
+                        velmora::linuxos::chooseSession(velmora::linuxos::processEnvironment()).logLines));
+      return 0;
+    case velmora::app::CommandLine::Action::usageError:
+      print(stderr, velmora::app::usageErrorText(commandLine.error));
+      return velmora::app::kUsageExitStatus;
+    case velmora::app::CommandLine::Action::run:
+      break;
+  }
+
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Velmora"));
   QApplication::setOrganizationDomain(QStringLiteral("quennet.co"));
@@ -54,6 +90,7 @@ int main(int argc, char** argv) {
     routing.keepAlive = coordinator;
     return routing;
   };
+  deps.showStatusItem = !commandLine.noTray;
   deps.launchAtLogin = velmora::app::makeLaunchAtLogin();
   deps.crashReporting = velmora::app::makeCrashReporting();
   deps.makeUpdater = [] { return velmora::app::makeUpdater(); };

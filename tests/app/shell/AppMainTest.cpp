@@ -71,7 +71,7 @@ class AppMainTest : public ::testing::Test {
  protected:
   void SetUp() override { test::qtApp(); }
 
-  std::unique_ptr<AppMain> makeApp(bool trayAvailable = true) {
+  std::unique_ptr<AppMain> makeApp(bool trayAvailable = true, bool showStatusItem = true) {
     AppMain::Dependencies deps;
     deps.makeCoordinator = [this] {
       s.events.push_back("coordinator.create");
@@ -97,6 +97,7 @@ class AppMainTest : public ::testing::Test {
       return updater;
     };
     deps.trayAvailable = [trayAvailable] { return trayAvailable; };
+    deps.showStatusItem = showStatusItem;
     auto app = std::make_unique<AppMain>(std::move(deps));
     s.app = app.get();
     return app;
@@ -245,6 +246,26 @@ TEST_F(AppMainTest, WithoutATrayHostItStillRoutesAndSaysSoOnce) {
 
   s.handler(RoutingStatus::tracking, "Tracking VLC");
   EXPECT_EQ(app->shownMenu()->items[kStatusLine].title, "Tracking VLC");
+}
+
+TEST_F(AppMainTest, WithoutTheStatusItemItRoutesAndMakesNoIcon) {
+  auto sink = std::make_shared<MemorySink>();
+  setLogSink(sink);
+  auto app = makeApp(/*trayAvailable=*/true, /*showStatusItem=*/false);
+  app->applicationWillFinishLaunching();
+  app->applicationDidFinishLaunching();
+  setLogSink(nullptr);
+
+  EXPECT_EQ(app->statusItem(), nullptr);
+  EXPECT_EQ(s.events, (Events{"coordinator.create", "crash.start", "updater.create-without-status-item",
+                              "login.default", "coordinator.handler", "coordinator.start"}));
+  ASSERT_EQ(sink->messages.size(), 1u);
+  EXPECT_EQ(sink->messages[0].rfind("Velmora: ", 0), 0u);
+  EXPECT_EQ(sink->messages[0].find("cannot be shown"), std::string::npos);
+
+  s.handler(RoutingStatus::tracking, "Tracking VLC");
+  EXPECT_EQ(app->shownMenu()->items[kStatusLine].title, "Tracking VLC");
+  EXPECT_EQ(app->statusItem(), nullptr);
 }
 
 TEST_F(AppMainTest, ReportsAfterTheShellIsGoneAreDropped) {

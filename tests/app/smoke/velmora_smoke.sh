@@ -6,6 +6,7 @@
 #           with status 0.
 #   notray: without one: velmora says once that it cannot show its status
 #           item and keeps running.
+#   notray-option: with a tray host and --no-tray: no icon, still routing.
 # Exits 77 (skipped) when a needed program is missing.
 set -u
 
@@ -13,7 +14,7 @@ velmora=${1:?usage: velmora_smoke.sh VELMORA tray|notray}
 mode=${2:?usage: velmora_smoke.sh VELMORA tray|notray}
 
 need=(Xvfb pulseaudio pactl xdotool)
-[ "$mode" = tray ] && need+=(trayer)
+[ "$mode" != notray ] && need+=(trayer)
 for program in "${need[@]}"; do
   command -v "$program" > /dev/null || { echo "SKIP: $program is not installed"; exit 77; }
 done
@@ -77,13 +78,15 @@ pids+=($!)
 waitFor 10 pactl info > /dev/null 2>&1 || fail "pulseaudio did not start"
 pactl set-default-sink screen || fail "could not set the default sink"
 
-if [ "$mode" = tray ]; then
+if [ "$mode" != notray ]; then
   trayer --edge top --align right --widthtype request --height 28 > "$work/trayer.log" 2>&1 &
   pids+=($!)
   waitFor 10 xdotool search --name '^panel$' > /dev/null 2>&1 || fail "trayer did not start"
 fi
 
-VELMORA_LOG_STDERR=1 "$velmora" > "$work/velmora.out" 2> "$work/velmora.err" &
+args=()
+[ "$mode" = notray-option ] && args+=(--no-tray)
+VELMORA_LOG_STDERR=1 "$velmora" "${args[@]}" > "$work/velmora.out" 2> "$work/velmora.err" &
 velmora_pid=$!
 pids+=($velmora_pid)
 
@@ -119,6 +122,17 @@ iconGeometry() {
   return 1
 }
 iconEmbedded() { iconGeometry > /dev/null; }
+
+if [ "$mode" = notray-option ]; then
+  waitFor 10 grep -q "without a status item" "$work/velmora.err" || fail "no line about running without a status item"
+  sleep 2
+  alive || fail "velmora did not keep running with --no-tray"
+  iconEmbedded && fail "--no-tray still put an icon in the tray"
+  grep -q "cannot be shown" "$work/velmora.err" && fail "--no-tray reported a missing tray"
+  [ "$(pactl get-default-sink)" = screen ] || fail "the default output moved with nothing playing"
+  echo "PASS: velmora --no-tray runs without an icon"
+  exit 0
+fi
 # The menu window's title is the status item's accessible text.
 menuTitle() { windows --onlyvisible | awk -F'\t' 'index($2, "Velmora — ") == 1 {print $2; exit}'; }
 menuOpen() { [ -n "$(menuTitle)" ]; }
