@@ -1,10 +1,39 @@
+#include <memory>
+
 #include "platform/linux/session/Session.h"
+#include "platform/linux/sway/SwayClient.h"
+#include "platform/linux/wayland/WaylandOutputs.h"
 
 namespace velmora::linuxos {
 
-// Not built yet: X11 through XWayland sees X clients only.
+// Windows from sway's IPC; displays from wl_output and xdg-output rather than
+// sway's get_outputs: they name monitors the same way (the EDID model), and
+// unlike sway 1.7's IPC they report an output that is moved or rescaled.
 SessionDesktop makeSwaySessionDesktop(const SessionContext& context) {
-  return makeX11SessionDesktop(context);
+  auto outputs = std::make_shared<WaylandOutputs>(context.changes, context.env("WAYLAND_DISPLAY"));
+  auto socket = context.env("SWAYSOCK");
+  if (!socket || socket->empty()) socket = context.env("I3SOCK");
+  auto client = std::make_shared<SwayClient>(socket);
+
+  SessionDesktop session;
+  session.screens = outputs;
+  session.windows = client;
+  session.windowOwners = [weak = std::weak_ptr<SwayClient>(client)]() -> WindowOwners {
+    auto c = weak.lock();
+    return c ? c->windowOwners() : WindowOwners{};
+  };
+  session.describe = [weakClient = std::weak_ptr<SwayClient>(client),
+                      weakOutputs = std::weak_ptr<WaylandOutputs>(outputs)]() -> std::string {
+    auto c = weakClient.lock();
+    auto o = weakOutputs.lock();
+    std::string line = "sway";
+    if (auto v = c ? c->version() : std::nullopt) line += " " + *v;
+    line += " (Wayland)";
+    if (!c || !c->connected()) line += ", IPC not reachable";
+    if (!o || !o->connected()) line += ", displays not reachable";
+    return line;
+  };
+  return session;
 }
 
 }  // namespace velmora::linuxos

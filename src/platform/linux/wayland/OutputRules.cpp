@@ -1,0 +1,80 @@
+#include "platform/linux/wayland/OutputRules.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <limits>
+
+#include "platform/linux/x11/ScreenRules.h"
+
+namespace velmora::linuxos {
+
+namespace {
+
+bool isPlaceholder(const std::string& text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  return lower == "unknown" || lower == "<unknown>";
+}
+
+std::optional<std::string> usable(const std::string& text) {
+  if (isPlaceholder(text)) return std::nullopt;
+  return displayableText(text);
+}
+
+// A frame a coverage computation can use: finite, not empty, inside the
+// 32-bit range compositors lay outputs out in.
+bool plausible(const Rect& r) {
+  constexpr double kLimit = std::numeric_limits<std::int32_t>::max();
+  for (double v : {r.x, r.y, r.width, r.height})
+    if (!std::isfinite(v) || std::abs(v) > kLimit) return false;
+  return r.width > 0 && r.height > 0;
+}
+
+}  // namespace
+
+std::uint32_t ConnectorIds::idFor(const std::string& connector) {
+  if (auto found = ids_.find(connector); found != ids_.end()) return found->second;
+  // FNV-1a; a collision with another connector moves on to the next free id.
+  std::uint32_t id = 2166136261u;
+  for (unsigned char c : connector)
+    id = (id ^ c) * 16777619u;
+  auto taken = [this](std::uint32_t candidate) {
+    return std::any_of(ids_.begin(), ids_.end(), [&](const auto& entry) { return entry.second == candidate; });
+  };
+  while (taken(id))
+    ++id;
+  ids_.emplace(connector, id);
+  return id;
+}
+
+std::string outputDisplayName(const WaylandOutputInfo& output) {
+  if (auto model = usable(output.model)) return *model;
+  if (auto description = usable(output.description)) return *description;
+  return displayableText(output.connector).value_or("");
+}
+
+std::vector<PlatformScreen> screensFromOutputs(const std::vector<WaylandOutputInfo>& outputs, ConnectorIds& ids) {
+  std::vector<PlatformScreen> screens;
+  std::vector<std::string> connectors;
+  for (const auto& output : outputs) {
+    if (!output.logical || !plausible(*output.logical)) continue;
+    PlatformScreen screen;
+    screen.screenNumber = PlatformValue{static_cast<std::int64_t>(ids.idFor(output.connector))};
+    screen.frame = *output.logical;
+    screen.localizedName = outputDisplayName(output);
+    screens.push_back(std::move(screen));
+    connectors.push_back(displayableText(output.connector).value_or(""));
+  }
+  std::vector<std::string> names;
+  for (const auto& s : screens)
+    names.push_back(s.localizedName);
+  for (std::size_t i = 0; i < screens.size(); ++i) {
+    const bool shared = std::count(names.begin(), names.end(), names[i]) > 1;
+    if (shared && !connectors[i].empty() && names[i] != connectors[i])
+      screens[i].localizedName = names[i] + " (" + connectors[i] + ")";
+  }
+  return screens;
+}
+
+}  // namespace velmora::linuxos
