@@ -17,6 +17,9 @@
 #include <exception>
 #include <typeinfo>
 
+#include "app/services/SignalStack.h"
+#include "platform/ThreadStart.h"
+
 namespace velmora::app {
 
 namespace {
@@ -25,13 +28,18 @@ constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTR
 constexpr int kMaxFrames = 64;
 constexpr int kMaxModules = 32;
 constexpr std::size_t kPathMax = 1024;
+// How long a second faulting thread waits for the first one's record.
+constexpr int kRecordWaitSteps = 500;
+constexpr long kRecordWaitStepNs = 10'000'000;
 
 // Fixed when the handlers are installed; only read at crash time.
 char gDirectory[kPathMax];
 char gRelease[256];
 char gExceptionType[256];
 std::atomic<bool> gTerminating{false};
-std::atomic<bool> gHandling{false};
+// The thread writing the record (0 while none is), and whether it is written.
+std::atomic<pid_t> gHandlingThread{0};
+std::atomic<bool> gRecordDone{false};
 
 // A bounded text builder over a static buffer: async-signal-safe.
 struct Writer {
@@ -306,8 +314,20 @@ void dieWithDefault(int sig) {
 }
 
 void onFatalSignal(int sig, siginfo_t* info, void*) {
-  // A fault while writing the record, or a second crashing thread, just dies.
-  if (!gHandling.exchange(true)) writeRecord(sig, info);
+  const auto self = static_cast<pid_t>(::syscall(SYS_gettid));
+  pid_t writer = 0;
+  if (gHandlingThread.compare_exchange_strong(writer, self)) {
+    writeRecord(sig, info);
+    gRecordDone = true;
+  } else if (writer != self) {
+    // Another thread is writing the record: dying now would end the process
+    // before it is complete. Its own death then ends us too; the wait is
+    // bounded in case it never finishes.
+    const struct timespec step { 0, kRecordWaitStepNs };
+    for (int i = 0; i < kRecordWaitSteps && !gRecordDone.load(); ++i)
+      ::nanosleep(&step, nullptr);
+  }
+  // A fault while writing the record just dies.
   dieWithDefault(sig);
 }
 
@@ -331,6 +351,11 @@ bool makeDirectories(const std::string& dir) {
 
 }  // namespace
 
+void prepareThreadsForCrashHandling() {
+  installSignalStack();
+  setThreadStartHook(&installSignalStack);
+}
+
 std::string defaultCrashDirectory() {
   const char* cache = std::getenv("XDG_CACHE_HOME");
   std::string base;
@@ -353,14 +378,7 @@ bool installCrashHandlers(const std::string& directory, const std::string& relea
   ::backtrace(warm, 2);
 
   // Its own stack, so a stack overflow can still be recorded.
-  static bool altStackInstalled = false;
-  if (!altStackInstalled) {
-    static char altStack[64 * 1024];
-    stack_t ss{};
-    ss.ss_sp = altStack;
-    ss.ss_size = sizeof altStack;
-    altStackInstalled = ::sigaltstack(&ss, nullptr) == 0;
-  }
+  installSignalStack();
 
   for (int sig : kFatalSignals) {
     struct sigaction sa {};

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/services/CrashHandler.h"
 #include "app/services/ShellServices.h"
 #include "app/shell/AppMain.h"
 #include "app/shell/CommandLine.h"
@@ -60,6 +61,8 @@ int main(int argc, char** argv) {
   velmora::app::quitOnTerminationSignals(application);
 
   velmora::setLogSink(velmora::linuxos::makeSystemLogSink());
+  // Before the back ends start their threads, so each gets a signal stack.
+  velmora::app::prepareThreadsForCrashHandling();
   auto mainQueue = std::make_shared<velmora::app::QtMainQueue>();
   velmora::linuxos::LinuxPlatformOptions options;
   // Session back ends tell the user what to do when they cannot follow

@@ -119,6 +119,31 @@ TEST(CrashHandlerTest, CrashingChildLeavesARecordAndDiesOfItsSignal) {
   EXPECT_FALSE(record->address) << "an abort has no faulting address";
 }
 
+// The threads the back ends start are covered too: a stack overflow on a
+// queue thread is recorded, and when several threads fault at once the others
+// wait until the first one's record is whole.
+TEST(CrashHandlerTest, FaultsOnBackEndThreadsLeaveOneWholeRecord) {
+  struct Case {
+    const char* mode;
+    int runs;
+  };
+  for (const Case& c : {Case{"overflow-thread", 1}, Case{"fault-threads", 5}}) {
+    for (int run = 0; run < c.runs; ++run) {
+      SCOPED_TRACE(std::string(c.mode) + " run " + std::to_string(run));
+      QTemporaryDir tmp;
+      const QString dir = tmp.filePath("crashes");
+      ASSERT_EQ(runCrashingChild(dir, c.mode, tmp.filePath("stdout")), SIGSEGV);
+      const QStringList files = records(dir);
+      ASSERT_EQ(files.size(), 1) << files.join(' ').toStdString();
+      ASSERT_TRUE(files[0].endsWith(".crash")) << "the record was finished";
+      const auto record = parseCrashRecord(readAll(QDir(dir).filePath(files[0])));
+      ASSERT_TRUE(record);
+      EXPECT_EQ(record->signal, SIGSEGV);
+      EXPECT_FALSE(record->frames.empty());
+    }
+  }
+}
+
 TEST(CrashRecordTest, ParserRejectsPartialOrDamagedRecords) {
   ASSERT_TRUE(parseCrashRecord(kRecord.toStdString()));
   std::string truncated = kRecord.toStdString();

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "platform/Log.h"
+#include "platform/ThreadStart.h"
 #include "platform/linux/pulse/PulseAudioObjects.h"
 #include "platform/linux/pulse/PulseModel.h"
 #include "platform/linux/pulse/PulseReplies.h"
@@ -52,6 +53,14 @@ class PulseClient final : public PulseAudioObjects {
       return;
     }
     pa_threaded_mainloop_lock(loop_);
+    // The loop's thread is libpulse's: the hook runs as its first event.
+    api()->defer_new(
+        api(),
+        [](pa_mainloop_api* api, pa_defer_event* event, void*) {
+          api->defer_free(event);
+          runThreadStartHook();
+        },
+        nullptr);
     connectLocked();
     waitLocked([&] { return model_.isConnected() || firstAttemptOver_; }, kStartupWait);
     pa_threaded_mainloop_unlock(loop_);

@@ -16,6 +16,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/ThreadStart.h"
 #include "platform/linux/LinuxPlatform.h"
 
 namespace velmora::linuxos {
@@ -188,6 +189,7 @@ class ThreadQueue final : public AsioSerialQueue {
       : AsioSerialQueue(std::move(context), std::move(label)) {
     guard_ = std::make_unique<Guard>(context_->owned.get_executor());
     thread_ = std::thread([context = context_] {
+      runThreadStartHook();
       context->context->run();
       // Blocks still queued are dropped here, on this thread, with the
       // timers they hold.

@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "platform/Log.h"
+#include "platform/ThreadStart.h"
 #include "platform/linux/x11/ScreenRules.h"
 #include "platform/linux/x11/WindowRules.h"
 
@@ -164,7 +165,10 @@ X11Client::X11Client(std::function<void()> onChange, std::optional<std::string> 
   if (!connection_) {
     platformLog().info("X server unavailable; retrying in the background");
   }
-  thread_ = std::thread([this] { run(); });
+  thread_ = std::thread([this] {
+    runThreadStartHook();
+    run();
+  });
 }
 
 X11Client::~X11Client() {
