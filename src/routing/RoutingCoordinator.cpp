@@ -25,6 +25,7 @@ RoutingCoordinator::RoutingCoordinator(Private, Platform platform)
     : platform_(std::move(platform)),
       audio_(platform_.audio),
       followedApps_(supportedMediaApps()),
+      lookupQueue_(platform_.lookupQueue ? platform_.lookupQueue : platform_.mainQueue),
       routingQueue(platform_.makeSerialQueue(kRoutingQueueLabel)),
       mapper(audio_, platform_.screens) {
   if (platform_.applications) {
@@ -90,7 +91,7 @@ void RoutingCoordinator::installObservers() {
 
 void RoutingCoordinator::reloadDisplays(std::function<void()> completion) {
   std::weak_ptr<RoutingCoordinator> weak = weak_from_this();
-  platform_.mainQueue->async([weak, completion = std::move(completion)] {
+  lookupQueue_->async([weak, completion = std::move(completion)] {
     auto self = weak.lock();
     if (!self) return;
     auto newScreens = self->mapper.currentScreens();

@@ -4,8 +4,9 @@
 // into a target output device, switches after a short delay, respects the
 // user's own choice and reports a status pair to the shell.
 //
-// Routing state lives on the routing queue only; the main-thread steps work on
-// copied values. Create through create(): callbacks given away hold the
+// Routing state lives on the routing queue only; the lookup steps (process
+// lookups, display reload) work on copied values on the platform's lookup
+// queue, the main queue unless the platform gives one. Create through create(): callbacks given away hold the
 // coordinator weakly.
 
 #include <functional>
@@ -74,6 +75,9 @@ class RoutingCoordinator : public std::enable_shared_from_this<RoutingCoordinato
   Platform platform_;
   AudioHardware audio_;
   std::set<std::string> followedApps_;  // supportedMediaApps plus the platform's own
+
+  // Runs the platform reads of the lookup steps, in the order they were asked.
+  std::shared_ptr<SerialQueue> lookupQueue_;
 
   // Fields, in the order of the routing model.
   std::shared_ptr<SerialQueue> routingQueue;

@@ -36,7 +36,7 @@ void RoutingCoordinator::pollAudioProducers() {
   auto processes = AudioProcessMonitor::playingProcesses(audio_);
   Timestamp pollTime = platform_.clock->now();
   std::weak_ptr<RoutingCoordinator> weak = weak_from_this();
-  platform_.mainQueue->async([weak, processes = std::move(processes), pollTime] {
+  lookupQueue_->async([weak, processes = std::move(processes), pollTime] {
     if (auto s = weak.lock()) s->resolveCandidates(processes, pollTime);
   });
 }

@@ -11,6 +11,8 @@ LinuxDesktop makeLinuxDesktop(std::shared_ptr<SerialQueue> mainQueue, LinuxPlatf
   LinuxDesktop desktop;
   Platform& platform = desktop.platform;
   platform.mainQueue = std::move(mainQueue);
+  // /proc walks and X round trips, kept off the caller's (the tray's) thread.
+  platform.lookupQueue = makeAsioQueue("co.quennet.velmora.lookups");
   platform.makeSerialQueue = [](const std::string& label) { return makeAsioQueue(label); };
   platform.clock = makeSystemClock();
 
