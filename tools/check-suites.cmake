@@ -25,6 +25,10 @@ set(promised
   "tray smoke test|name|^velmora_smoke_"
   "end-to-end routing on PulseAudio|name|^e2e\\.pulse\\."
   "end-to-end routing on PipeWire|name|^e2e\\.pipewire\\."
+  "Linux back ends: KDE Plasma|program|/test_linux_kde$"
+  "KWin script under node|name|^kwin\\.script$"
+  "KWin script lint|name|^kwin\\.lint$"
+  "end-to-end routing on KDE Plasma|name|^e2e\\.kde\\."
 )
 
 get_filename_component(cmake_bin "${CMAKE_COMMAND}" DIRECTORY)

@@ -119,6 +119,25 @@ check_forged() {
   expectAlive "after the forged report"
 }
 
+# No KWin when velmora starts: it says so once, keeps running, and follows
+# windows once KWin is there.
+check_nokwin() {
+  kde_bed_start
+  kill "$KDE_KWIN_PID"
+  bed_reap "$KDE_KWIN_PID"
+  kde_start_velmora "$velmora"
+  bed_wait 20 bed_log_has "KWin is not on the session bus" || bed_fail "velmora did not say that KWin is missing"
+  expectAlive "without KWin"
+  kde_launch_kwin
+  kde_wait_kwin
+  kde_start_player
+  bed_wait "$SOON" bed_log_has "KWin window script reporting" || bed_fail "velmora did not load its script into KWin"
+  kde_move_player 1
+  expectDefault virtual1 "window moved once KWin came"
+  [ "$(bed_log_count "KWin is not on the session bus")" = 1 ] || bed_fail "the missing KWin was logged more than once"
+  expectAlive "after KWin came"
+}
+
 declare -F "check_$scenario" > /dev/null || {
   echo "unknown scenario: $scenario" >&2
   exit 2
