@@ -39,17 +39,24 @@ bool DisplayAudioMapper::tokensEqual(std::string_view a, std::string_view b) {
   return nametext::equalIgnoringCase(nametext::decode(a), nametext::decode(b));
 }
 
-std::optional<AudioDeviceID> DisplayAudioMapper::bestDevice(std::string_view displayName,
-                                                            const std::vector<AudioDeviceID>& candidates) const {
-  const std::vector<icu::UnicodeString> displayTokens = nametext::tokens(nametext::decode(displayName));
+std::optional<SpeakerPairing> DisplayAudioMapper::pairSpeakers(std::string_view displayName,
+                                                               const std::vector<AudioDeviceID>& candidates) const {
+  const std::vector<icu::UnicodeString> displayWords = nametext::words(nametext::decode(displayName));
+  const std::vector<icu::UnicodeString> displayTokens = nametext::longWords(displayWords);
+  // A lone short word ("LG", "TV") turns up in too many device names to say
+  // which display they belong to.
+  const bool wholeNameCounts = displayWords.size() > 1 || !displayTokens.empty();
   if (candidates.empty()) return std::nullopt;
 
-  std::optional<AudioDeviceID> best;
-  int bestScore = 0;
+  std::optional<AudioDeviceID> mostShared;
+  int mostSharedScore = 0;
+  std::optional<AudioDeviceID> naming;
+  int namingScore = 0;
   for (AudioDeviceID device : candidates) {
     const std::optional<std::string> name = audio_.deviceName(device);
     if (!name) continue;
-    const std::vector<icu::UnicodeString> deviceTokens = nametext::tokens(nametext::decode(*name));
+    const std::vector<icu::UnicodeString> deviceWords = nametext::words(nametext::decode(*name));
+    const std::vector<icu::UnicodeString> deviceTokens = nametext::longWords(deviceWords);
     int score = 0;
     for (const icu::UnicodeString& displayToken : displayTokens) {
       for (const icu::UnicodeString& deviceToken : deviceTokens) {
@@ -59,26 +66,46 @@ std::optional<AudioDeviceID> DisplayAudioMapper::bestDevice(std::string_view dis
         }
       }
     }
-    // Strictly greater: the first device keeps a tie.
-    if (score > bestScore) {
-      best = device;
-      bestScore = score;
+    // Strictly greater: the first device keeps a tie, in both rankings.
+    if (score > mostSharedScore) {
+      mostShared = device;
+      mostSharedScore = score;
+    }
+    if (wholeNameCounts && nametext::containsRun(deviceWords, displayWords) && (!naming || score > namingScore)) {
+      naming = device;
+      namingScore = score;
     }
   }
-  return bestScore > 0 ? best : std::nullopt;
+  if (naming) return SpeakerPairing{*naming, PairingBasis::wholeName};
+  if (mostSharedScore > 0) return SpeakerPairing{*mostShared, PairingBasis::sharedWords};
+  return std::nullopt;
 }
 
-DisplayMap DisplayAudioMapper::buildDisplayMap() const {
+std::optional<AudioDeviceID> DisplayAudioMapper::bestDevice(std::string_view displayName,
+                                                            const std::vector<AudioDeviceID>& candidates) const {
+  const std::optional<SpeakerPairing> pairing = pairSpeakers(displayName, candidates);
+  if (!pairing) return std::nullopt;
+  return pairing->device;
+}
+
+DisplayPairings DisplayAudioMapper::buildPairings() const {
   std::vector<AudioDeviceID> candidates;
   for (AudioDeviceID device : audio_.outputDevices()) {
     if (audio_.canBeDefaultOutputDevice(device)) candidates.push_back(device);
   }
-  DisplayMap map;
+  DisplayPairings pairings;
   forEachUsableScreen(screens_, [&](DisplayID id, const PlatformScreen& screen) {
-    if (const std::optional<AudioDeviceID> device = bestDevice(screen.localizedName, candidates)) {
-      map[id] = *device;
+    if (const std::optional<SpeakerPairing> pairing = pairSpeakers(screen.localizedName, candidates)) {
+      pairings[id] = *pairing;
     }
   });
+  return pairings;
+}
+
+DisplayMap DisplayAudioMapper::buildDisplayMap() const {
+  DisplayMap map;
+  for (const auto& [id, pairing] : buildPairings())
+    map[id] = pairing.device;
   return map;
 }
 

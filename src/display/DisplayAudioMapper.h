@@ -1,7 +1,12 @@
 #pragma once
 
 // Stateless display queries: the screen catalogue, pairing displays with
-// their speakers by shared name words, and which display holds a window.
+// their speakers by name, and which display holds a window.
+//
+// A display's speakers are the device that names the display: the one whose
+// name holds the display's whole name as a run of whole words. Where several
+// do, or none does, the device sharing the most long words (4 or more
+// characters) with the display's name is taken, and the first of a tie.
 
 #include <memory>
 #include <optional>
@@ -11,6 +16,7 @@
 
 #include "audio/AudioHardware.h"
 #include "display/ScreenInfo.h"
+#include "display/SpeakerPairing.h"
 #include "platform/Screens.h"
 
 namespace velmora {
@@ -27,8 +33,11 @@ class DisplayAudioMapper {
   // Case-insensitive under the user's locale; accents stay distinct.
   static bool tokensEqual(std::string_view a, std::string_view b);
 
+  std::optional<SpeakerPairing> pairSpeakers(std::string_view displayName,
+                                             const std::vector<AudioDeviceID>& candidates) const;
   std::optional<AudioDeviceID> bestDevice(std::string_view displayName,
                                           const std::vector<AudioDeviceID>& candidates) const;
+  DisplayPairings buildPairings() const;
   DisplayMap buildDisplayMap() const;
 
   static std::optional<AudioDeviceID> deviceForWindow(const std::vector<ScreenInfo>& screens, const DisplayMap& map,

@@ -124,11 +124,8 @@ std::string encode(const icu::UnicodeString& text) {
   return out;
 }
 
-std::vector<icu::UnicodeString> tokens(const icu::UnicodeString& name) {
+std::vector<icu::UnicodeString> words(const icu::UnicodeString& name) {
   std::vector<icu::UnicodeString> out;
-  std::unique_ptr<icu::BreakIterator> graphemes;
-  if (const auto* prototype = graphemePrototype()) graphemes.reset(prototype->clone());
-
   const int32_t length = name.length();
   int32_t start = 0;
   int32_t i = 0;
@@ -148,16 +145,37 @@ std::vector<icu::UnicodeString> tokens(const icu::UnicodeString& name) {
       if (!isPunctuation(name.char32At(last))) break;
       end = last;
     }
-    if (end - begin >= 1) {
-      icu::UnicodeString piece(name, begin, end - begin);
-      if (graphemeCount(graphemes.get(), piece, kMinimumTokenLength) >= kMinimumTokenLength)
-        out.push_back(std::move(piece));
-    }
+    if (end > begin) out.emplace_back(name, begin, end - begin);
     if (atEnd) break;
     i = name.moveIndex32(i, 1);
     start = i;
   }
   return out;
+}
+
+std::vector<icu::UnicodeString> longWords(const std::vector<icu::UnicodeString>& words) {
+  std::vector<icu::UnicodeString> out;
+  std::unique_ptr<icu::BreakIterator> graphemes;
+  if (const auto* prototype = graphemePrototype()) graphemes.reset(prototype->clone());
+  for (const icu::UnicodeString& word : words) {
+    if (graphemeCount(graphemes.get(), word, kMinimumTokenLength) >= kMinimumTokenLength) out.push_back(word);
+  }
+  return out;
+}
+
+std::vector<icu::UnicodeString> tokens(const icu::UnicodeString& name) {
+  return longWords(words(name));
+}
+
+bool containsRun(const std::vector<icu::UnicodeString>& words, const std::vector<icu::UnicodeString>& run) {
+  if (run.empty() || run.size() > words.size()) return false;
+  for (std::size_t first = 0; first + run.size() <= words.size(); ++first) {
+    std::size_t k = 0;
+    while (k < run.size() && equalIgnoringCase(words[first + k], run[k]))
+      ++k;
+    if (k == run.size()) return true;
+  }
+  return false;
 }
 
 bool equalIgnoringCase(const icu::UnicodeString& a, const icu::UnicodeString& b) {

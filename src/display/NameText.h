@@ -18,8 +18,18 @@ icu::UnicodeString decode(std::string_view utf8, bool* wellFormed = nullptr);
 std::string encode(const icu::UnicodeString& text);
 
 // Pieces between whitespace-or-newline characters, trimmed of punctuation at
-// both ends, kept when 4 or more grapheme clusters long.
+// both ends; pieces left empty are dropped.
+std::vector<icu::UnicodeString> words(const icu::UnicodeString& name);
+
+// The words 4 or more grapheme clusters long, in order.
+std::vector<icu::UnicodeString> longWords(const std::vector<icu::UnicodeString>& words);
+
+// longWords(words(name)).
 std::vector<icu::UnicodeString> tokens(const icu::UnicodeString& name);
+
+// Whether run occurs in words as consecutive words, each compared with
+// equalIgnoringCase. An empty run occurs nowhere.
+bool containsRun(const std::vector<icu::UnicodeString>& words, const std::vector<icu::UnicodeString>& run);
 
 // Case-insensitive, accent-sensitive equality under the default locale.
 bool equalIgnoringCase(const icu::UnicodeString& a, const icu::UnicodeString& b);
