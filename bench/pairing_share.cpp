@@ -57,6 +57,7 @@ struct Tally {
   long correct = 0;
   long total = 0;
   long ties = 0;  // trials whose outcome depends on the order of the sinks
+  long nestedTies = 0;
   long trials = 0;
   std::vector<std::string> examples;
 
@@ -66,6 +67,31 @@ struct Tally {
   }
   double share() const { return total ? 100.0 * static_cast<double>(correct) / static_cast<double>(total) : 0; }
 };
+
+// The words of a name as the pairing sees them, for ASCII names: case and
+// runs of spaces ignored, punctuation trimmed from the ends of words.
+std::vector<std::string> plainWords(const std::string& name) {
+  std::vector<std::string> out;
+  std::istringstream in(name);
+  std::string word;
+  while (in >> word) {
+    const std::size_t begin = word.find_first_not_of("()[]*.,:;!?\"'-/");
+    if (begin == std::string::npos) continue;
+    word = word.substr(begin, word.find_last_not_of("()[]*.,:;!?\"'-/") + 1 - begin);
+    for (char& c : word)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    out.push_back(word);
+  }
+  return out;
+}
+
+// One name's words are a run inside the other's ("SONY TV" in "SONY TV *80").
+bool nested(const std::string& a, const std::string& b) {
+  std::vector<std::string> inner = plainWords(a);
+  std::vector<std::string> outer = plainWords(b);
+  if (inner.size() > outer.size()) std::swap(inner, outer);
+  return !inner.empty() && std::search(outer.begin(), outer.end(), inner.begin(), inner.end()) != outer.end();
+}
 
 std::string card(bench::SplitMix& rng) {
   const auto& cards = bench::hdmiCards();
@@ -106,6 +132,7 @@ void pairTrial(const std::string& a, const std::string& b, bench::SplitMix& rng,
   }
   ++t.trials;
   if (tie) ++t.ties;
+  if (tie && nested(a, b)) ++t.nestedTies;
   if (wrong) t.example("\"" + a + "\" + \"" + b + "\"" + (tie ? " (tie)" : ""));
 }
 
@@ -119,7 +146,7 @@ Tally sameMakerPairs(const std::vector<Monitor>& monitors, bench::SplitMix& rng)
     // A partner of the same maker under another name, if the maker has one.
     for (int attempt = 0; attempt < 64; ++attempt) {
       const Monitor& other = monitors[group[rng.below(group.size())]];
-      if (other.name == m.name) continue;
+      if (plainWords(other.name) == plainWords(m.name)) continue;
       pairTrial(m.name, other.name, rng, t);
       break;
     }
@@ -128,18 +155,18 @@ Tally sameMakerPairs(const std::vector<Monitor>& monitors, bench::SplitMix& rng)
 }
 
 Tally identicalPairs(const std::vector<Monitor>& monitors, bench::SplitMix& rng) {
-  std::set<std::string> names;
-  for (const Monitor& m : monitors)
-    names.insert(m.name);
+  std::set<std::vector<std::string>> seen;
   Tally t;
-  for (const std::string& name : names)
-    pairTrial(name, name, rng, t);
+  for (const Monitor& m : monitors) {
+    if (seen.insert(plainWords(m.name)).second) pairTrial(m.name, m.name, rng, t);
+  }
   return t;
 }
 
 void print(const char* label, const Tally& t, const char* tiedUnit) {
   std::printf("%-24s %7.2f%% paired correctly (%ld of %ld)", label, t.share(), t.correct, t.total);
   if (tiedUnit) std::printf(", %ld of %ld %s tied", t.ties, t.trials, tiedUnit);
+  if (tiedUnit && t.nestedTies != t.ties) std::printf(", %ld of them one name inside the other", t.nestedTies);
   std::printf("\n");
   for (const std::string& e : t.examples)
     std::printf("    e.g. %s\n", e.c_str());
