@@ -23,8 +23,10 @@ std::string displayName(DisplayID displayID, const std::vector<PlatformScreen>& 
 }  // namespace
 
 std::string mappingLine(const DisplayMapping& mapping, const std::vector<PlatformScreen>& screens) {
-  return "\u2022 " + displayName(mapping.displayID, screens) + " \u2192 " + mapping.deviceName.value_or("Unknown") +
-         " [id=" + std::to_string(mapping.deviceID) + "]";
+  std::string line = "\u2022 " + displayName(mapping.displayID, screens) + " \u2192 " +
+                     mapping.deviceName.value_or("Unknown") + " [id=" + std::to_string(mapping.deviceID) + "]";
+  if (mapping.basis) line += *mapping.basis == PairingBasis::wholeName ? " by whole name" : " by shared words";
+  return line;
 }
 
 std::string deviceLine(const DeviceFacts& device) {
@@ -68,8 +70,8 @@ DiagnosticsSnapshot readDiagnostics(const AudioHardware& audio, ScreensSource& s
   DiagnosticsSnapshot snapshot;
   std::shared_ptr<ScreensSource> borrowed(&screens, [](ScreensSource*) {});
   const DisplayAudioMapper mapper(audio, borrowed);
-  for (const auto& [displayID, deviceID] : mapper.buildDisplayMap()) {
-    snapshot.mappings.push_back({displayID, deviceID, audio.deviceName(deviceID)});
+  for (const auto& [displayID, pairing] : mapper.buildPairings()) {
+    snapshot.mappings.push_back({displayID, pairing.device, audio.deviceName(pairing.device), pairing.basis});
   }
   snapshot.screens = screens.screens();
   snapshot.defaultDevice = audio.defaultOutputDevice();

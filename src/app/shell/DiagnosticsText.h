@@ -11,6 +11,7 @@
 
 #include "audio/AudioHardware.h"
 #include "display/ScreenInfo.h"
+#include "display/SpeakerPairing.h"
 #include "platform/Screens.h"
 
 namespace velmora::app {
@@ -29,6 +30,9 @@ struct DisplayMapping {
   DisplayID displayID = 0;
   AudioDeviceID deviceID = 0;
   std::optional<std::string> deviceName;
+  // Whether the display was paired by its whole name or by shared words;
+  // unsaid when unknown.
+  std::optional<PairingBasis> basis;
 };
 
 struct DiagnosticsSnapshot {
@@ -40,8 +44,9 @@ struct DiagnosticsSnapshot {
   std::string session;
 };
 
-// "• <display> → <device> [id=<device id>]"; the display is named by the
-// first screen whose screen number equals displayID, else "Display <id>".
+// "• <display> → <device> [id=<device id>]", then " by whole name" or
+// " by shared words"; the display is named by the first screen whose screen
+// number equals displayID, else "Display <id>".
 std::string mappingLine(const DisplayMapping& mapping, const std::vector<PlatformScreen>& screens);
 
 // "• id=<id> "<name>" alive=… canDef=… transport=…"; an unreadable name is "?".

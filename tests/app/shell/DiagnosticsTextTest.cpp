@@ -28,8 +28,9 @@ TEST(DiagnosticsText, FailedReadsBecomeFixedTexts) {
   // falls back to the display id.
   const std::vector<PlatformScreen> screens = {screen(std::nullopt, "Left"), screen(std::string("9"), "Middle"),
                                                screen(9.5, "Right")};
-  EXPECT_EQ(mappingLine({9, 40, std::nullopt}, screens), "\u2022 Display 9 \u2192 Unknown [id=40]");
-  EXPECT_EQ(mappingLine({9, 40, ""}, {screen(std::int64_t{9}, "Dell U2720Q")}), "\u2022 Dell U2720Q \u2192  [id=40]");
+  EXPECT_EQ(mappingLine({9, 40, std::nullopt, std::nullopt}, screens), "\u2022 Display 9 \u2192 Unknown [id=40]");
+  EXPECT_EQ(mappingLine({9, 40, "", std::nullopt}, {screen(std::int64_t{9}, "Dell U2720Q")}),
+            "\u2022 Dell U2720Q \u2192  [id=40]");
 }
 
 TEST(DiagnosticsText, DevicesWithoutMappings) {
@@ -48,7 +49,7 @@ TEST(DiagnosticsText, MappingLinesSortByCodePoint) {
   const std::vector<PlatformScreen> screens = {screen(std::int64_t{1}, "\u00c9cran"), screen(std::int64_t{2}, "Zeta"),
                                                screen(std::int64_t{3}, "alpha")};
   // Code-point order, not the user's collation: 'Z' < 'a' < 'É'.
-  EXPECT_EQ(mappingLines({{1, 10, "A"}, {3, 30, "C"}, {2, 20, "B"}}, screens),
+  EXPECT_EQ(mappingLines({{1, 10, "A", std::nullopt}, {3, 30, "C", std::nullopt}, {2, 20, "B", std::nullopt}}, screens),
             (std::vector<std::string>{"\u2022 Zeta \u2192 B [id=20]", "\u2022 alpha \u2192 C [id=30]",
                                       "\u2022 \u00c9cran \u2192 A [id=10]"}));
 }
@@ -63,7 +64,7 @@ TEST(DiagnosticsText, ReadsAFreshSnapshotFromThePlatform) {
 
   const DiagnosticsSnapshot snapshot = readDiagnostics(AudioHardware(audio), screens);
   EXPECT_EQ(diagnosticsText(snapshot),
-            "\u2022 Studio TV \u2192 Studio TV [id=73]\n"
+            "\u2022 Studio TV \u2192 Studio TV [id=73] by whole name\n"
             "\n"
             "ALL OUTPUT DEVICES (current default = 73):\n"
             "\u2022 id=73 \"Studio TV\" alive=true canDef=true transport=hdmi\n"
@@ -73,6 +74,20 @@ TEST(DiagnosticsText, ReadsAFreshSnapshotFromThePlatform) {
   audio->fail(sim::SimAudio::Operation::outputDevices, -1);
   EXPECT_EQ(diagnosticsText(readDiagnostics(AudioHardware(audio), screens)),
             "(no display\u2192audio mappings found)\n\nALL OUTPUT DEVICES (current default = 0):");
+}
+
+TEST(DiagnosticsText, SaysWhatPairedEachDisplay) {
+  auto audio = std::make_shared<sim::SimAudio>();
+  ASSERT_TRUE(audio->addDevice({40, "HDA Intel PCH HDMI / DisplayPort 1 Output (HP Z27)"}));
+  ASSERT_TRUE(audio->addDevice({41, "HDA Intel PCH HDMI / DisplayPort 2 Output (HP Z24)"}));
+  ASSERT_TRUE(audio->addDevice({42, "Aster Speakers"}));
+  sim::SimScreens screens({screen(std::int64_t{1}, "HP Z24"), screen(std::int64_t{2}, "Aster U27", 1920),
+                           screen(std::int64_t{3}, "LG", 3840)});
+  const DiagnosticsSnapshot snapshot = readDiagnostics(AudioHardware(audio), screens);
+  EXPECT_EQ(mappingLines(snapshot.mappings, snapshot.screens),
+            (std::vector<std::string>{
+                "\u2022 Aster U27 \u2192 Aster Speakers [id=42] by shared words",
+                "\u2022 HP Z24 \u2192 HDA Intel PCH HDMI / DisplayPort 2 Output (HP Z24) [id=41] by whole name"}));
 }
 
 TEST(AboutText, VersionContactAndCopyright) {
