@@ -29,6 +29,9 @@ set(promised
   "KWin script under node|name|^kwin\\.script$"
   "KWin script lint|name|^kwin\\.lint$"
   "end-to-end routing on KDE Plasma|name|^e2e\\.kde\\."
+  "Linux back ends: sway|program|/test_linux_sway$"
+  "Linux back ends: Wayland displays|program|/test_linux_wayland$"
+  "end-to-end routing on sway|name|^e2e\\.sway\\."
 )
 
 get_filename_component(cmake_bin "${CMAKE_COMMAND}" DIRECTORY)

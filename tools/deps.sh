@@ -16,7 +16,7 @@ VELMORA_BUILD_PACKAGES=(
 VELMORA_E2E_PACKAGES=(
   xvfb x11-xserver-utils x11-utils openbox wmctrl xdotool trayer
   pulseaudio pulseaudio-utils mpv sox dbus pipewire pipewire-pulse wireplumber
-  sway foot weston kwin-wayland qdbus-qt5 gnome-shell gjs eslint libglib2.0-bin nodejs
+  sway jq foot weston kwin-wayland qdbus-qt5 gnome-shell gjs eslint libglib2.0-bin nodejs
 )
 
 velmora_install_packages() {
