@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/Log.h"
+#include "platform/ThreadStart.h"
 #include "platform/linux/kde/KWinScript.h"
 
 namespace velmora::linuxos {
@@ -220,7 +221,15 @@ struct KWinScriptClient::Bus {
 
 KWinScriptClient::KWinScriptClient(Options options) : options_(std::move(options)) {
   stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  thread_ = std::thread([this] { run(); });
+  // Without a way to stop it, the thread could never be joined.
+  if (stopFd_ < 0) {
+    kdeLog().info("Could not start the KDE back end's thread: %s", {std::strerror(errno)});
+    return;
+  }
+  thread_ = std::thread([this] {
+    runThreadStartHook();
+    run();
+  });
 }
 
 KWinScriptClient::~KWinScriptClient() {

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <memory>
 
@@ -12,6 +14,7 @@
 
 #include "kde-output-device-v2-client-protocol.h"
 #include "platform/Log.h"
+#include "platform/ThreadStart.h"
 #include "platform/linux/kde/KdeOutputRules.h"
 
 namespace velmora::linuxos {
@@ -153,7 +156,15 @@ struct KdeOutputs::Connection {
 KdeOutputs::KdeOutputs(std::function<void()> onChange, std::optional<std::string> display)
     : onChange_(std::move(onChange)), display_(std::move(display)) {
   stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  thread_ = std::thread([this] { run(); });
+  // Without a way to stop it, the thread could never be joined.
+  if (stopFd_ < 0) {
+    outputsLog().info("Could not start the KDE back end's thread: %s", {std::strerror(errno)});
+    return;
+  }
+  thread_ = std::thread([this] {
+    runThreadStartHook();
+    run();
+  });
 }
 
 KdeOutputs::~KdeOutputs() {
