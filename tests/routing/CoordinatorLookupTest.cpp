@@ -91,7 +91,7 @@ TEST(CoordinatorLookups, ProcessLookupsAndDisplayReloadsStayOffTheMainQueue) {
   platform.mainQueue = linuxos::makeAsioQueue("main");
   platform.lookupQueue = linuxos::makeAsioQueue("lookups");
   platform.makeSerialQueue = [](const std::string& label) { return linuxos::makeAsioQueue(label); };
-  platform.clock = linuxos::makeWallClock();
+  platform.clock = linuxos::makeSystemClock();
 
   std::mutex m;
   std::condition_variable cv;
