@@ -86,7 +86,11 @@ bool HyprlandDesktop::pause(milliseconds time) {
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return true;
     pollfd p{wakeFd_, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) return !stopping_;
+    if (::poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) {
+      // Never retry at full speed, even when waiting itself fails.
+      std::this_thread::sleep_for(milliseconds(left));
+      return !stopping_;
+    }
   }
   return false;
 }
