@@ -1,5 +1,6 @@
 #include "platform/linux/LinuxPlatform.h"
 
+#include "platform/linux/proc/FlatpakInstances.h"
 #include "platform/linux/proc/ProcApplications.h"
 #include "platform/linux/pulse/PulseAudioObjects.h"
 #include "platform/linux/queue/AsioQueue.h"
@@ -25,6 +26,12 @@ LinuxDesktop makeLinuxDesktop(std::shared_ptr<SerialQueue> mainQueue, LinuxPlatf
   audio->setSinksChangedHandler([weak = std::weak_ptr<ChangeCoalescer>(changes)] {
     if (auto c = weak.lock()) c->trigger();
   });
+  // Windows carry a Flatpak application's host pid; its streams may carry
+  // the pid inside the sandbox.
+  audio->setStreamPidResolver(
+      [instances = std::make_shared<FlatpakInstances>()](std::optional<Pid> claimed, const std::string& appId) {
+        return instances->hostPid(claimed, appId);
+      });
   platform.audio = audio;
 
   const SessionChoice choice = chooseSession(options.env);

@@ -7,8 +7,11 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "platform/AudioObjects.h"
+#include "platform/Types.h"
 
 namespace velmora::linuxos {
 
@@ -19,6 +22,13 @@ class PulseAudioObjects : public AudioObjects {
   // included). The handler must only queue work. Replaces any earlier one;
   // pass nullptr to clear it.
   virtual void setSinksChangedHandler(std::function<void()> handler) = 0;
+
+  // A sandboxed application's stream may claim the pid it has inside its
+  // sandbox. For a stream with a portal-checked application id, the resolver
+  // gets the claimed pid and that id and gives the host pid to report (none
+  // keeps the claim). It runs on the reading thread.
+  virtual void setStreamPidResolver(
+      std::function<std::optional<Pid>(std::optional<Pid> claimed, const std::string& portalAppId)> resolver) = 0;
 
   // True while a server is connected and its state has been read.
   virtual bool isConnected() const = 0;

@@ -84,6 +84,11 @@ class PulseClient final : public PulseAudioObjects {
     sinksChanged_ = std::move(handler);
   }
 
+  void setStreamPidResolver(
+      std::function<std::optional<Pid>(std::optional<Pid>, const std::string&)> resolver) override {
+    model_.setStreamPidResolver(std::move(resolver));
+  }
+
   bool isConnected() const override { return model_.isConnected(); }
 
   OSStatus getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,

@@ -289,14 +289,29 @@ std::optional<Pid> PulseModel::streamPidLocked(const Stream& stream) const {
   return std::nullopt;
 }
 
-std::optional<std::string> PulseModel::streamBundleIDLocked(const Stream& stream) const {
-  // A sandboxed application's id as its portal vouches for it, else the id
-  // the application gives itself.
-  for (const char* key : {"pipewire.access.portal.app_id", "application.id"}) {
-    if (const std::string* value = property(stream.reply.properties, key)) {
+std::optional<std::string> PulseModel::streamPortalAppIdLocked(const Stream& stream) const {
+  // The server sets it, on the stream or on its client; a client cannot.
+  const Properties* client = nullptr;
+  if (stream.reply.client) {
+    if (auto it = clients_.find(*stream.reply.client); it != clients_.end()) client = &it->second;
+  }
+  for (const Properties* properties : {&stream.reply.properties, client}) {
+    if (!properties) continue;
+    if (const std::string* value = property(*properties, "pipewire.access.portal.app_id")) {
       std::string id = validUtf8(trimPadding(*value));
       if (!id.empty()) return id;
     }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> PulseModel::streamBundleIDLocked(const Stream& stream) const {
+  // A sandboxed application's id as its portal vouches for it, else the id
+  // the application gives itself.
+  if (auto portal = streamPortalAppIdLocked(stream)) return portal;
+  if (const std::string* value = property(stream.reply.properties, "application.id")) {
+    std::string id = validUtf8(trimPadding(*value));
+    if (!id.empty()) return id;
   }
   return std::nullopt;
 }
@@ -316,6 +331,11 @@ PulseModel::Signature PulseModel::signatureLocked() const {
 }
 
 // --- Queries ------------------------------------------------------------------
+
+void PulseModel::setStreamPidResolver(StreamPidResolver resolver) {
+  std::lock_guard lock(mutex_);
+  pidResolver_ = std::move(resolver);
+}
 
 bool PulseModel::isConnected() const {
   std::lock_guard lock(mutex_);
@@ -392,6 +412,21 @@ OSStatus PulseModel::getPropertyDataSize(AudioObjectID object, const AudioObject
 
 OSStatus PulseModel::getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
                                      std::uint32_t& ioDataSize, void* outData) const {
+  if (address.mSelector == kAudioProcessPropertyPID && object != kAudioObjectSystemObject) {
+    std::unique_lock lock(mutex_);
+    if (const Stream* stream = connected_ ? findStreamLocked(object) : nullptr) {
+      std::optional<Pid> pid = streamPidLocked(*stream);
+      const std::optional<std::string> appId = streamPortalAppIdLocked(*stream);
+      const StreamPidResolver resolver = appId ? pidResolver_ : nullptr;
+      // The resolver reads /proc; the server's thread must not wait for that.
+      lock.unlock();
+      if (resolver) {
+        if (auto host = resolver(pid, *appId)) pid = host;
+      }
+      if (!pid) return kAudioHardwareUnspecifiedError;
+      return writeU32(static_cast<std::uint32_t>(*pid), ioDataSize, outData);
+    }
+  }
   std::lock_guard lock(mutex_);
   const bool live = connected_;
   if (object == kAudioObjectSystemObject) {
@@ -445,11 +480,6 @@ OSStatus PulseModel::getPropertyData(AudioObjectID object, const AudioObjectProp
     switch (address.mSelector) {
       case kAudioProcessPropertyIsRunningOutput:
         return writeU32(stream->reply.corked ? 0 : 1, ioDataSize, outData);
-      case kAudioProcessPropertyPID: {
-        auto pid = streamPidLocked(*stream);
-        if (!pid) return kAudioHardwareUnspecifiedError;
-        return writeU32(static_cast<std::uint32_t>(*pid), ioDataSize, outData);
-      }
       case kAudioProcessPropertyBundleID:
         return kAudioHardwareIllegalOperationError;  // a string: getPropertyString
       default:

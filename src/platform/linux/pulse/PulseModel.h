@@ -15,6 +15,7 @@
 // Deliveries and run by the caller once the mutex is released.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -108,6 +109,13 @@ class PulseModel {
   Notices updateClient(const ClientReply& reply);
   Notices removeClient(std::uint32_t index);
 
+  // Gives the pid to report for a stream that claims pid (if any) and whose
+  // application id the server's portal check vouches for; none keeps the
+  // claim. Called without the model's lock held.
+  using StreamPidResolver =
+      std::function<std::optional<Pid>(std::optional<Pid> claimed, const std::string& portalAppId)>;
+  void setStreamPidResolver(StreamPidResolver resolver);
+
   bool isConnected() const;
   // The server's name of a sink of ours.
   std::optional<std::string> sinkName(AudioObjectID id) const;
@@ -147,6 +155,7 @@ class PulseModel {
   std::string sinkDisplayNameLocked(const Sink& sink) const;
   std::uint32_t transportLocked(const Sink& sink) const;
   std::optional<Pid> streamPidLocked(const Stream& stream) const;
+  std::optional<std::string> streamPortalAppIdLocked(const Stream& stream) const;
   std::optional<std::string> streamBundleIDLocked(const Stream& stream) const;
   Signature signatureLocked() const;
   // Whether the set of sinks differs from the one last reported; remembers it.
@@ -167,6 +176,7 @@ class PulseModel {
   Signature reportedSinks_;
   AudioObjectID nextId_ = 2;
   std::vector<Listener> listeners_;
+  StreamPidResolver pidResolver_;
 };
 
 }  // namespace velmora::linuxos::pulse

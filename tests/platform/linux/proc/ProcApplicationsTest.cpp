@@ -3,9 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <random>
 
+#include "platform/linux/proc/FakeProcTree.h"
 #include "platform/linux/proc/KnownApplications.h"
 
 namespace velmora::linuxos {
@@ -13,31 +12,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FakeProc : public ::testing::Test {
+class FakeProc : public FakeProcTree {
  protected:
-  void SetUp() override {
-    std::random_device rd;
-    root_ = fs::temp_directory_path() / ("velmora-proc-" + std::to_string(rd()));
-    fs::create_directories(root_ / "proc");
-    fs::create_directories(root_ / "share/applications");
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
-  void write(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path) << text;
-  }
-
-  // A process with the given parent; exe names the executable through a link.
-  void process(Pid pid, Pid parent, const std::string& exe, const std::string& comm = "", int startTime = 5000) {
-    const fs::path dir = root_ / "proc" / std::to_string(pid);
-    write(dir / "stat", std::to_string(pid) + " (" + (comm.empty() ? exe : comm) + ") S " + std::to_string(parent) +
-                            " 1 1 0 -1 4194560 100 0 0 0 3 1 0 0 20 0 1 0 " + std::to_string(startTime) +
-                            " 1000 100\n");
-    fs::remove(dir / "exe");
-    if (!exe.empty()) fs::create_symlink("/usr/lib/somewhere/" + exe, dir / "exe");
-  }
-
   ProcApplications apps(std::function<WindowOwners()> owners = nullptr) {
     ProcApplicationsOptions options;
     options.procRoot = root_ / "proc";
@@ -45,8 +21,6 @@ class FakeProc : public ::testing::Test {
     options.windowOwners = std::move(owners);
     return ProcApplications(options);
   }
-
-  fs::path root_;
 };
 
 TEST(ProcStatParsing, CommandWithSpacesAndParentheses) {

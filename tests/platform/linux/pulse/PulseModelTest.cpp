@@ -369,6 +369,40 @@ TEST_F(PulseModelTest, PidsAndBundleIdsFromUntrustedProperties) {
   EXPECT_EQ(pid(list(kAudioHardwarePropertyProcessObjectList).back()), 800);
 }
 
+TEST_F(PulseModelTest, SandboxedStreamsPidsGoThroughTheResolver) {
+  std::vector<std::pair<std::optional<Pid>, std::string>> asked;
+  model.setStreamPidResolver([&](std::optional<Pid> claimed, const std::string& appId) -> std::optional<Pid> {
+    asked.emplace_back(claimed, appId);
+    if (appId == "org.unknown.App") return std::nullopt;
+    // A resolver that reads the model again must not deadlock.
+    EXPECT_TRUE(model.isConnected());
+    return 4000 + claimed.value_or(0);
+  });
+  auto onStream = stream(1, false, {{"application.process.id", "2"}, {"pipewire.access.portal.app_id", "org.a.A"}});
+  auto onClient = stream(2, false, {{"application.process.id", "3"}, {"application.id", "self.claimed"}});
+  onClient.client = 9;
+  auto noPid = stream(3, false, {{"pipewire.access.portal.app_id", "org.a.A"}});
+  auto unknown =
+      stream(4, false, {{"application.process.id", "5"}, {"pipewire.access.portal.app_id", "org.unknown.App"}});
+  auto host = stream(5, false, {{"application.process.id", "6"}, {"application.id", "org.a.A"}});
+  model.beginLoading();
+  model.updateClient({9, {{"pipewire.access.portal.app_id", "org.b.B"}}});
+  for (const auto& s : {onStream, onClient, noPid, unknown, host})
+    model.updateSinkInput(s);
+  apply(model.finishLoading());
+
+  const auto ids = list(kAudioHardwarePropertyProcessObjectList);
+  ASSERT_EQ(ids.size(), 5u);
+  EXPECT_EQ(pid(ids[0]), 4002);
+  EXPECT_EQ(pid(ids[1]), 4003);
+  EXPECT_EQ(text(ids[1], kAudioProcessPropertyBundleID), "org.b.B");  // the portal's word beats the client's
+  EXPECT_EQ(pid(ids[2]), 4000);
+  EXPECT_EQ(pid(ids[3]), 5);  // nothing found: the claim stands
+  EXPECT_EQ(pid(ids[4]), 6);  // an id the application gives itself proves nothing
+  EXPECT_EQ(asked, (std::vector<std::pair<std::optional<Pid>, std::string>>{
+                       {2, "org.a.A"}, {3, "org.b.B"}, {std::nullopt, "org.a.A"}, {5, "org.unknown.App"}}));
+}
+
 TEST_F(PulseModelTest, ReconnectKeepsListenersAndTellsThemOnce) {
   connect({sink(0, "a", "A"), sink(1, "b", "B")}, "b", {stream(3, false)});
   listen(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice);
