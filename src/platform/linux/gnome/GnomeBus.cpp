@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "platform/Log.h"
+#include "platform/ThreadStart.h"
 #include "platform/linux/gnome/BusReplies.h"
 #include "platform/linux/gnome/ExtensionLink.h"
 
@@ -293,7 +294,10 @@ struct GnomeBus::Loop {
 GnomeBus::GnomeBus(Callbacks callbacks) : callbacks_(std::move(callbacks)) {
   describe_ = ExtensionLink().describe();
   wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  thread_ = std::thread([this] { run(); });
+  thread_ = std::thread([this] {
+    runThreadStartHook();
+    run();
+  });
 }
 
 GnomeBus::~GnomeBus() {

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/Log.h"
+#include "platform/ThreadStart.h"
 
 namespace velmora::linuxos::hyprland {
 namespace {
@@ -39,7 +40,10 @@ HyprlandDesktop::HyprlandDesktop(std::shared_ptr<ChangeCoalescer> changes, Deskt
     problem_ = "cannot create an event descriptor";
     return;
   }
-  thread_ = std::thread([this] { run(); });
+  thread_ = std::thread([this] {
+    runThreadStartHook();
+    run();
+  });
   std::unique_lock lock(mutex_);
   started_.wait_for(lock, options_.startupWait, [this] { return firstAttemptOver_; });
 }

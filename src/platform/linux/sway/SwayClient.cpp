@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/Log.h"
+#include "platform/ThreadStart.h"
 #include "platform/linux/sway/SwayIpc.h"
 #include "platform/linux/wayland/Backoff.h"
 
@@ -58,7 +59,10 @@ SwayClient::SwayClient(std::optional<std::string> socketPath) : socketPath_(std:
     swayLog().info("sway: SWAYSOCK is not set; windows cannot be followed");
     return;
   }
-  thread_ = std::thread([this] { run(); });
+  thread_ = std::thread([this] {
+    runThreadStartHook();
+    run();
+  });
   // The first read should find the windows already there.
   waitForTree(0, std::chrono::seconds(1));
 }

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/Log.h"
+#include "platform/ThreadStart.h"
 #include "platform/linux/wayland/Backoff.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
 
@@ -337,7 +338,10 @@ WaylandOutputs::WaylandOutputs(std::shared_ptr<ChangeCoalescer> changes, std::op
   impl_->changes = changes_;
   impl_->display = std::move(display);
   impl_->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  impl_->thread = std::thread([impl = impl_.get()] { impl->run(); });
+  impl_->thread = std::thread([impl = impl_.get()] {
+    runThreadStartHook();
+    impl->run();
+  });
   std::unique_lock lock(impl_->mutex);
   impl_->firstAnswer.wait_for(lock, std::chrono::seconds(1), [this] { return impl_->answered; });
 }
