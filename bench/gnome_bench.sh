@@ -13,9 +13,10 @@ set -u
 build=${1:?usage: gnome_bench.sh BUILD_DIR [SECONDS]}
 seconds=${2:-60}
 velmora=$build/src/app/shell/velmora
+BED_TOOL=$build/tests/e2e/velmora-e2e-tool
 extension=$(sed -n 's/^VELMORA_GNOME_EXTENSION_DIR:INTERNAL=//p' "$build/CMakeCache.txt")
-[ -x "$velmora" ] && [ -f "$extension/extension.js" ] || {
-  echo "build velmora and velmora-gnome-extension in $build first" >&2
+[ -x "$velmora" ] && [ -x "$BED_TOOL" ] && [ -f "$extension/extension.js" ] || {
+  echo "build velmora, velmora-e2e-tool and velmora-gnome-extension in $build first" >&2
   exit 2
 }
 command -v dbus-monitor > /dev/null || {
