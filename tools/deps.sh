@@ -19,6 +19,12 @@ VELMORA_E2E_PACKAGES=(
   sway jq foot weston kwin-wayland qdbus-qt5 gnome-shell gjs eslint libglib2.0-bin nodejs
 )
 
+# Building the Debian package and checking it: the package's validators and
+# the manual page reader.
+VELMORA_PACKAGING_PACKAGES=(
+  dpkg-dev lintian desktop-file-utils appstream man-db
+)
+
 velmora_install_packages() {
   local sudo=""
   if [ "$(id -u)" != 0 ]; then sudo="sudo"; fi
