@@ -38,17 +38,23 @@ sway_bed_as_nobody() {
     shift
   done
   shift
+  # The scripts keep their places relative to the source tree's root.
+  local e2e root relative
+  e2e=$(realpath "$(dirname "${BASH_SOURCE[0]}")/..")
+  root=$(realpath "$e2e/../..")
+  relative=$(realpath --relative-to="$root" "$script")
   stage=$(mktemp -d /tmp/velmora-sway-stage-XXXXXX)
-  mkdir "$stage/sway"
-  cp "$(dirname "$script")"/*.sh "$stage/sway/"
-  cp "$(dirname "$script")/../testbed.sh" "$stage/"
+  mkdir -p "$stage/tests/e2e/sway" "$stage/$(dirname "$relative")"
+  cp "$e2e/testbed.sh" "$stage/tests/e2e/"
+  cp "$e2e"/sway/*.sh "$stage/tests/e2e/sway/"
+  cp "$script" "$stage/$relative"
   local binary
   for binary in "$@"; do
     cp "$binary" "$stage/"
     args+=("$stage/$(basename "$binary")")
   done
   chmod -R a+rX "$stage"
-  setpriv --reuid=65534 --regid=65534 --clear-groups bash "$stage/sway/$(basename "$script")" "${args[@]}"
+  setpriv --reuid=65534 --regid=65534 --clear-groups bash "$stage/$relative" "${args[@]}"
   local status=$?
   rm -rf "$stage"
   exit $status
@@ -92,6 +98,7 @@ output HEADLESS-1 mode 1280x720 position 0 0
 output HEADLESS-2 mode 1280x720 position 1280 0
 output HEADLESS-3 mode 2560x1440 position 2560 0 scale 2
 output HEADLESS-4 mode 1280x720 position 3840 0
+${SWAY_BED_EXTRA_CONFIG:-}
 CONFIG
   WLR_BACKENDS=headless WLR_HEADLESS_OUTPUTS=${#BED_OUTPUTS[@]} WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
     sway --config "$BED_DIR/sway.config" > "$BED_DIR/sway.log" 2>&1 &
