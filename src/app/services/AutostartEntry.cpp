@@ -9,8 +9,9 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <system_error>
+
+#include "platform/KeyFile.h"
 
 namespace velmora::app {
 
@@ -26,73 +27,26 @@ LoginItemResult failure(const std::string& path, int err) {
   return {false, path + ": " + reason(err)};
 }
 
-std::string trim(const std::string& s) {
-  const auto b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return {};
-  const auto e = s.find_last_not_of(" \t\r");
-  return s.substr(b, e - b + 1);
-}
-
-// Undoes the escapes of a Desktop Entry string value.
-std::string unescapeValue(const std::string& v) {
-  std::string out;
-  for (std::size_t i = 0; i < v.size(); ++i) {
-    if (v[i] != '\\' || i + 1 == v.size()) {
-      out += v[i];
-      continue;
-    }
-    switch (v[++i]) {
-      case 's':
-        out += ' ';
-        break;
-      case 'n':
-        out += '\n';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case '\\':
-        out += '\\';
-        break;
-      default:
-        out += '\\';
-        out += v[i];
-    }
-  }
-  return out;
-}
-
 struct EntryKeys {
   std::optional<std::string> exec;
   bool hidden = false;
   bool autostartDisabled = false;
 };
 
-EntryKeys readEntry(std::istream& in) {
+// The keys of the [Desktop Entry] group that decide whether the entry starts
+// us; none when the file cannot be read.
+std::optional<EntryKeys> readEntry(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  // An entry is a few hundred bytes; a huge file is read no further.
+  constexpr std::size_t kLimit = 64 * 1024;
+  std::string text(kLimit, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(in.gcount()));
   EntryKeys keys;
-  bool inMainGroup = false;
-  std::string line;
-  while (std::getline(in, line)) {
-    const std::string t = trim(line);
-    if (t.empty() || t[0] == '#') continue;
-    if (t[0] == '[') {
-      inMainGroup = t == "[Desktop Entry]";
-      continue;
-    }
-    const auto eq = t.find('=');
-    if (!inMainGroup || eq == std::string::npos) continue;
-    const std::string key = trim(t.substr(0, eq));
-    const std::string value = trim(t.substr(eq + 1));
-    if (key == "Exec")
-      keys.exec = value;
-    else if (key == "Hidden")
-      keys.hidden = value == "true";
-    else if (key == "X-GNOME-Autostart-enabled")
-      keys.autostartDisabled = value == "false";
-  }
+  keys.exec = keyFileValue(text, "Desktop Entry", "Exec");
+  keys.hidden = keyFileValue(text, "Desktop Entry", "Hidden") == "true";
+  keys.autostartDisabled = keyFileValue(text, "Desktop Entry", "X-GNOME-Autostart-enabled") == "false";
   return keys;
 }
 
@@ -184,8 +138,7 @@ std::optional<std::string> AutostartEntry::execValue(const std::string& program)
   return out;
 }
 
-std::optional<std::string> AutostartEntry::programOfExec(const std::string& exec) {
-  const std::string v = unescapeValue(exec);
+std::optional<std::string> AutostartEntry::programOfExec(const std::string& v) {
   std::string arg;
   std::size_t i = 0;
   if (!v.empty() && v[0] == '"') {
@@ -209,12 +162,11 @@ std::optional<std::string> AutostartEntry::programOfExec(const std::string& exec
 
 LoginItemStatus AutostartEntry::status() const {
   if (!executable_) return LoginItemStatus::notFound;
-  std::ifstream in(entryPath());
-  if (!in) return LoginItemStatus::notRegistered;
-  const EntryKeys keys = readEntry(in);
-  const auto program = keys.exec ? programOfExec(*keys.exec) : std::nullopt;
+  const auto keys = readEntry(entryPath());
+  if (!keys) return LoginItemStatus::notRegistered;
+  const auto program = keys->exec ? programOfExec(*keys->exec) : std::nullopt;
   if (!program || !samePath(*program, *executable_)) return LoginItemStatus::notRegistered;
-  if (keys.hidden || keys.autostartDisabled) return LoginItemStatus::disabled;
+  if (keys->hidden || keys->autostartDisabled) return LoginItemStatus::disabled;
   return LoginItemStatus::enabled;
 }
 

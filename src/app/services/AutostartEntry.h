@@ -32,10 +32,12 @@ class AutostartEntry {
   std::string directory() const;
   std::string entryPath() const;
 
-  // Exec= value for one program path: quoted and escaped as the Desktop Entry
-  // format requires; none for paths it cannot carry (control characters).
+  // Exec= value for one program path, as written in the file: quoted and
+  // escaped as the Desktop Entry format requires; none for paths it cannot
+  // carry (control characters).
   static std::optional<std::string> execValue(const std::string& program);
-  // The program named by an Exec= value, or none when it cannot be parsed.
+  // The program named by an Exec= value as keyFileValue reads it (string
+  // escapes undone), or none when it cannot be parsed.
   static std::optional<std::string> programOfExec(const std::string& exec);
 
  private:

@@ -11,6 +11,7 @@
 #include "app/services/AutostartEntry.h"
 #include "app/services/LaunchAtLoginService.h"
 #include "app/services/Preferences.h"
+#include "platform/KeyFile.h"
 
 namespace velmora::app {
 namespace {
@@ -92,10 +93,13 @@ TEST_F(LaunchAtLoginTest, RegisterWritesAQuotedEntryAndStatusFollowsTheFile) {
 }
 
 TEST_F(LaunchAtLoginTest, ExecValueRoundTripsAwkwardPaths) {
-  for (std::string path : {"/opt/Velmora/velmora", "/home/a b/x$y", "/p/100%/\"q\"/`w`\\z"}) {
+  for (std::string path : {"/opt/Velmora/velmora", "/home/a b/x$y", "/p/100%/\"q\"/`w`\\z", "/a\\s/b\\\\n"}) {
     const auto exec = AutostartEntry::execValue(path);
     ASSERT_TRUE(exec) << path;
-    EXPECT_EQ(AutostartEntry::programOfExec(*exec), path) << *exec;
+    // Through the file's reader, as status() reads it.
+    const auto read = keyFileValue("[Desktop Entry]\nExec=" + *exec + "\n", "Desktop Entry", "Exec");
+    ASSERT_TRUE(read) << *exec;
+    EXPECT_EQ(AutostartEntry::programOfExec(*read), path) << *exec;
   }
   EXPECT_EQ(*AutostartEntry::execValue("/a b/$x"), "\"/a b/\\\\$x\"");
   EXPECT_EQ(*AutostartEntry::execValue("/a%b"), "\"/a%%b\"");

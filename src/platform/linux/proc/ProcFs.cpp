@@ -70,27 +70,6 @@ std::optional<ProcStat> parseProcStat(std::string_view text) {
   return stat;
 }
 
-std::optional<std::string> keyFileValue(std::string_view text, std::string_view group, std::string_view key) {
-  bool inGroup = false;
-  while (!text.empty()) {
-    const auto eol = text.find('\n');
-    const std::string_view line = trim(text.substr(0, eol));
-    text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
-    if (line.empty() || line.front() == '#') continue;
-    if (line.front() == '[') {
-      inGroup = line.size() == group.size() + 2 && line.substr(1, group.size()) == group && line.back() == ']';
-      continue;
-    }
-    if (!inGroup) continue;
-    const auto eq = line.find('=');
-    if (eq == std::string_view::npos || trim(line.substr(0, eq)) != key) continue;
-    const std::string_view value = trim(line.substr(eq + 1));
-    if (value.empty()) return std::nullopt;
-    return std::string(value);
-  }
-  return std::nullopt;
-}
-
 std::optional<std::string> parseFlatpakAppId(std::string_view text) {
   return keyFileValue(text, "Application", "name");
 }

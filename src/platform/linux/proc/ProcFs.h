@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/KeyFile.h"
 #include "platform/Types.h"
 
 namespace velmora::linuxos {
@@ -25,9 +26,7 @@ struct ProcStat {
 // parentheses, so the fields after it are found from the last ')'.
 std::optional<ProcStat> parseProcStat(std::string_view text);
 
-// The value of key in [group] of a key file (desktop entries, .flatpak-info);
-// none when missing or empty. Localised keys ("Name[de]") are not the key.
-std::optional<std::string> keyFileValue(std::string_view text, std::string_view group, std::string_view key);
+using velmora::keyFileValue;
 
 // The "name=" of the [Application] group of a .flatpak-info file.
 std::optional<std::string> parseFlatpakAppId(std::string_view text);
