@@ -42,17 +42,16 @@ bool LaunchAtLoginService::isFreshInstall() {
 
 void LaunchAtLoginService::applyFreshInstallLoginDefault() {
   if (!isFreshInstall()) return;
-  if (!isEnabled()) {
-    const LoginItemResult result = entry_.registerEntry();
-    if (result.ok)
-      generalLog().info("Velmora: defaulted Launch at Login ON for fresh install");
-    else
-      generalLog().info("Velmora: couldn't enable Launch at Login on fresh install: %s", {result.description});
-  }
-  // Written whatever the outcome: a failed registration is not retried.
-  auto settings = openSettings_();
-  settings->setValue(kLaunchedBeforeKey, true);
-  settings->sync();
+  // The marker comes first. Were it lost, every start would count as the
+  // first and switch launch at login back on after the user turned it off;
+  // a failed registration is not retried either.
+  if (!storePreference(*openSettings_(), kLaunchedBeforeKey, true)) return;
+  if (isEnabled()) return;
+  const LoginItemResult result = entry_.registerEntry();
+  if (result.ok)
+    generalLog().info("Velmora: defaulted Launch at Login ON for fresh install");
+  else
+    generalLog().info("Velmora: couldn't enable Launch at Login on fresh install: %s", {result.description});
 }
 
 QString LaunchAtLoginService::informativeText() const {

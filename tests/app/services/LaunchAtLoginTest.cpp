@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <filesystem>
@@ -187,6 +188,22 @@ TEST_F(LaunchAtLoginTest, FreshInstallDefaultRunsOnceAndOnlyTowardsEnabled) {
   EXPECT_EQ(lines.back(), "Velmora: couldn't enable Launch at Login on fresh install: " + configHome_ +
                               "/autostart: Not a directory");
   EXPECT_FALSE(failing.isFreshInstall());
+}
+
+TEST_F(LaunchAtLoginTest, UnwritablePreferencesNeverSwitchLaunchAtLoginBackOn) {
+  // A folder where the preferences file should be: nothing can be saved, so
+  // every start looks like the first. The user has switched launch at login off.
+  ASSERT_TRUE(QDir().mkpath(settingsPath_));
+  for (int start = 0; start < 3; ++start) {
+    auto svc = service(exe_);
+    EXPECT_TRUE(svc.isFreshInstall());
+    svc.applyFreshInstallLoginDefault();
+    EXPECT_FALSE(svc.isEnabled()) << "start " << start;
+  }
+  EXPECT_EQ(sink_->messages("General"),
+            std::vector<std::string>{"preferences not saved: " + settingsPath_.toStdString() + " cannot be written"})
+      << "logged once, not once per write";
+  EXPECT_TRUE(alerts_.empty());
 }
 
 }  // namespace
