@@ -2,12 +2,12 @@
 
 #include <cxxabi.h>
 #include <signal.h>
-#include <sodium.h>
 
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRandomGenerator>
 #include <charconv>
 #include <cstdlib>
 #include <sstream>
@@ -168,11 +168,10 @@ QByteArray sentryAuthHeader(const SentryDsn& dsn, const QString& clientVersion) 
 }
 
 QString newEventId() {
-  // Idempotent; the generator works without it, but this picks the best source.
-  [[maybe_unused]] const int ready = sodium_init();
-  unsigned char bytes[16];
-  randombytes_buf(bytes, sizeof bytes);
-  return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(bytes), sizeof bytes).toHex());
+  // The kernel's generator (getrandom): ids must not repeat across runs.
+  quint32 words[4];
+  QRandomGenerator::system()->fillRange(words);
+  return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex());
 }
 
 QByteArray buildCrashEnvelope(const CrashRecord& record, const SentryDsn& dsn, const QString& eventId,

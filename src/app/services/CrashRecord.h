@@ -63,7 +63,7 @@ struct EnvelopeOptions {
 QByteArray buildCrashEnvelope(const CrashRecord& record, const SentryDsn& dsn, const QString& eventId,
                               const EnvelopeOptions& options);
 
-// 32 random lowercase hex digits (libsodium).
+// 32 random lowercase hex digits from the system's generator.
 QString newEventId();
 
 }  // namespace velmora::app

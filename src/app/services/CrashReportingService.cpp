@@ -57,32 +57,36 @@ void CrashReportingService::startCrashReporting() {
     return;
   }
   CrashReporterOptions options;
-  configureCrashReportingOptions(options, config::kVersion, config::kBuild);
+  configureCrashReportingOptions(options, config::kVersion, config::kBuildNumber);
   options.dsn = dsn_;
-  if (start_) start_(options);
-  crashLog().info("Sentry initialized");
+  switch (start_ ? start_(options) : CrashReporterStart::dsnRefused) {
+    case CrashReporterStart::started:
+      crashLog().info("Sentry initialized");
+      break;
+    case CrashReporterStart::handlersUnavailable:
+      crashLog().info("Sentry initialized without crash handlers; only earlier reports are sent");
+      break;
+    case CrashReporterStart::dsnRefused:
+      crashLog().info("Sentry DSN refused; skipping init");
+      break;
+  }
 }
 
 void CrashReportingService::toggleCrashReporting() {
   const bool enabled = isCrashReportingEnabled();
-  {
-    auto settings = openSettings_();
-    settings->setValue(kCrashReportingEnabledKey, !enabled);
-    settings->sync();
-  }
+  // A choice that could not be saved changes nothing, so the menu keeps
+  // showing what is in force.
+  if (!storePreference(*openSettings_(), kCrashReportingEnabledKey, !enabled)) return;
   if (isCrashReportingEnabled()) startCrashReporting();
 }
 
-void startCrashReporter(const CrashReporterOptions& options, const std::string& crashDirectory) {
+CrashReporterStart startCrashReporter(const CrashReporterOptions& options, const std::string& crashDirectory) {
   // Records that could never be sent are not written either, so they cannot
   // pile up unpruned.
   const auto dsn = parseSentryDsn(QString::fromStdString(options.dsn));
-  if (!dsn) {
-    crashLog().debug("crash-report DSN is not usable; crash handlers not installed");
-    return;
-  }
-  if (!installCrashHandlers(crashDirectory, options.releaseName))
-    crashLog().debug("crash handlers not installed: %s cannot be used", {crashDirectory});
+  if (!dsn) return CrashReporterStart::dsnRefused;
+  const bool handlers = installCrashHandlers(crashDirectory, options.releaseName);
+  if (!handlers) crashLog().info("crash handlers not installed: %s cannot be used", {crashDirectory});
 
   // One uploader for the whole run; a second start only sends again.
   static CrashUploader* uploader = nullptr;
@@ -95,12 +99,13 @@ void startCrashReporter(const CrashReporterOptions& options, const std::string& 
     uploader = new CrashUploader(QString::fromStdString(crashDirectory), *dsn, envelope, QCoreApplication::instance());
   }
   uploader->sendPending();
+  return handlers ? CrashReporterStart::started : CrashReporterStart::handlersUnavailable;
 }
 
 std::unique_ptr<CrashReporting> makeCrashReporting() {
   return std::make_unique<CrashReportingService>(
       config::crashReportingDSN, openPreferences,
-      [](const CrashReporterOptions& options) { startCrashReporter(options, defaultCrashDirectory()); });
+      [](const CrashReporterOptions& options) { return startCrashReporter(options, defaultCrashDirectory()); });
 }
 
 }  // namespace velmora::app

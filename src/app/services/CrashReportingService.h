@@ -13,9 +13,8 @@ namespace velmora::app {
 
 class CrashUploader;
 
-// What the crash reporter is started with. Options of other platforms' crash
-// SDKs (their exceptions, swizzling, metrics, sessions, tracing, network
-// tracking) have no counterpart here and do not exist.
+// What the crash reporter is started with: fatal signals and std::terminate
+// only; nothing about the user, their sessions or their network is recorded.
 struct CrashReporterOptions {
   std::string dsn;
   std::string releaseName;
@@ -23,6 +22,13 @@ struct CrashReporterOptions {
   bool attachStacktrace = false;
   // Nothing personal is ever collected; paths under $HOME are always scrubbed.
   bool sendDefaultPii = true;
+};
+
+// What starting the crash reporter did.
+enum class CrashReporterStart {
+  started,              // crashes are recorded and reports sent
+  handlersUnavailable,  // reports of earlier runs are sent, new crashes are not recorded
+  dsnRefused,           // the DSN is not one reports may go to: nothing started
 };
 
 void configureCrashReportingOptions(CrashReporterOptions& options, const std::string& version,
@@ -33,7 +39,7 @@ std::string crashReleaseName(const std::string& version, const std::string& buil
 
 class CrashReportingService final : public CrashReporting {
  public:
-  using Starter = std::function<void(const CrashReporterOptions&)>;
+  using Starter = std::function<CrashReporterStart(const CrashReporterOptions&)>;
 
   CrashReportingService(std::string dsn, std::function<std::unique_ptr<QSettings>()> openSettings, Starter start);
   ~CrashReportingService() override;
@@ -50,6 +56,6 @@ class CrashReportingService final : public CrashReporting {
 
 // Installs the crash handlers into crashDirectory and sends the records of
 // earlier runs. The uploader lives until the process ends.
-void startCrashReporter(const CrashReporterOptions& options, const std::string& crashDirectory);
+CrashReporterStart startCrashReporter(const CrashReporterOptions& options, const std::string& crashDirectory);
 
 }  // namespace velmora::app

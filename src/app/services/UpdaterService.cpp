@@ -93,10 +93,10 @@ void UpdaterService::showResult(QWidget* parent, const UpdateCheckResult& result
 }
 
 std::unique_ptr<Updater> makeUpdater() {
-  // Like the update framework this replaces, the feed's sparkle:version is
-  // compared with the build number.
+  // A feed item's sparkle:version names a build, so it is compared with our
+  // build number; the version people see is only shown.
   return std::make_unique<UpdaterService>(QUrl(QString::fromUtf8(config::kUpdateFeedURL)),
-                                          QString::fromLatin1(config::kBuild), UpdaterService::showResult);
+                                          QString::fromLatin1(config::kBuildNumber), UpdaterService::showResult);
 }
 
 }  // namespace velmora::app

@@ -13,6 +13,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <set>
 
 #include "ServiceTestSupport.h"
 #include "app/services/CrashRecord.h"
@@ -277,7 +278,10 @@ TEST(CrashReportingServiceTest, PreferenceDecidesAndLogsWhyNot) {
   setLogSink(sink);
   std::vector<CrashReporterOptions> starts;
   auto open = [prefs] { return std::make_unique<QSettings>(prefs, QSettings::IniFormat); };
-  auto record = [&starts](const CrashReporterOptions& o) { starts.push_back(o); };
+  auto record = [&starts](const CrashReporterOptions& o) {
+    starts.push_back(o);
+    return CrashReporterStart::started;
+  };
 
   CrashReportingService unconfigured("", open, record);
   unconfigured.startCrashReporting();
@@ -313,6 +317,47 @@ TEST(CrashReportingServiceTest, PreferenceDecidesAndLogsWhyNot) {
 
   EXPECT_EQ(crashReleaseName("1.4", "27"), "Velmora@1.4+27");
   EXPECT_EQ(crashReleaseName("1.4", ""), "Velmora@1.4+?");
+}
+
+TEST(CrashReportingServiceTest, LogsWhatStartingReallyDid) {
+  QTemporaryDir tmp;
+  const QString prefs = tmp.filePath("prefs.ini");
+  auto open = [prefs] { return std::make_unique<QSettings>(prefs, QSettings::IniFormat); };
+  auto sink = std::make_shared<test::CapturingSink>();
+  setLogSink(sink);
+  const std::pair<CrashReporterStart, const char*> cases[] = {
+      {CrashReporterStart::started, "Sentry initialized"},
+      {CrashReporterStart::handlersUnavailable,
+       "Sentry initialized without crash handlers; only earlier reports are sent"},
+      {CrashReporterStart::dsnRefused, "Sentry DSN refused; skipping init"},
+  };
+  for (const auto& [outcome, line] : cases) {
+    CrashReportingService("https://k@example.com/1", open, [outcome](const CrashReporterOptions&) {
+      return outcome;
+    }).startCrashReporting();
+    EXPECT_EQ(sink->messages("CrashReporting").back(), line);
+  }
+  setLogSink(nullptr);
+
+  // Addresses crash data may not go to start nothing at all.
+  for (const char* dsn : {"http://k@example.com/5", "https://example.com/5", "not a url"}) {
+    CrashReporterOptions options;
+    options.dsn = dsn;
+    EXPECT_EQ(startCrashReporter(options, tmp.filePath("crashes").toStdString()), CrashReporterStart::dsnRefused)
+        << dsn;
+  }
+  EXPECT_FALSE(QDir(tmp.filePath("crashes")).exists());
+
+  // Event ids: 32 lowercase hex digits, never the same twice.
+  std::set<QString> ids;
+  for (int i = 0; i < 200; ++i) {
+    const QString id = newEventId();
+    EXPECT_EQ(id.size(), 32);
+    EXPECT_EQ(id, id.toLower());
+    EXPECT_TRUE(QByteArray::fromHex(id.toLatin1()).size() == 16) << id.toStdString();
+    ids.insert(id);
+  }
+  EXPECT_EQ(ids.size(), 200u);
 }
 
 }  // namespace
