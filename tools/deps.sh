@@ -6,8 +6,8 @@ set -euo pipefail
 VELMORA_BUILD_PACKAGES=(
   build-essential cmake ninja-build pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
-  libasio-dev nlohmann-json3-dev libicu-dev libsystemd-dev libsodium-dev
-  libpulse-dev libxcb1-dev libxcb-randr0-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-res0-dev
+  libasio-dev nlohmann-json3-dev libicu-dev libsystemd-dev
+  libpulse-dev libxcb1-dev libxcb-randr0-dev libxcb-res0-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins
   libwayland-dev wayland-protocols plasma-wayland-protocols
 )
