@@ -69,7 +69,7 @@ constexpr AudioObjectPropertySelector kAudioProcessPropertyBundleID = fourCharCo
 // A string property crosses as an owned copy; nullopt is the null reference.
 using AudioStringRef = std::optional<std::string>;
 
-// Byte size of a string reference, as the platform reports it.
+// Byte size of a string reference, as every back end reports it.
 constexpr std::uint32_t kAudioStringRefSize = 8;
 
 // The block receives the changed addresses; our callers ignore them.

@@ -1,7 +1,8 @@
 #pragma once
 
-// A value as a platform dictionary holds it: the platform may store any type
-// under a key, so readers check the type and convert strictly.
+// A value under a key of a back end's record (a window-list entry, a screen).
+// Any type may come under any key, so readers check the type and convert
+// strictly.
 
 #include <cstdint>
 #include <optional>

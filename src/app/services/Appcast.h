@@ -1,6 +1,7 @@
 #pragma once
 
-// Appcast feeds (Sparkle's RSS format) and Sparkle-style version comparison.
+// Appcast feeds (RSS items with versions in the sparkle: namespace) and the
+// order of version strings.
 
 #include <QByteArray>
 #include <QString>

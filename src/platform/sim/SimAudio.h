@@ -15,7 +15,7 @@
 //
 // Blocks registered with a queue are submitted to it with async(); blocks
 // registered without one run at once on the thread that caused the change,
-// after the lock is released, the way the platform's own thread would.
+// after the lock is released, as they would on a sound server's own thread.
 
 #include <cstdint>
 #include <functional>
@@ -106,7 +106,7 @@ class SimAudio final : public AudioObjects {
   // back to the first remaining device that has outputs and can be the
   // default, or to none, and the default-device listeners fire.
   bool removeDevice(AudioDeviceID id);
-  // No notification, as on the platform.
+  // No notification: no listener can be registered for a name.
   bool renameDevice(AudioDeviceID id, std::optional<std::string> name);
   // The default at start: 0 or a current device, no notification, no hook.
   bool setInitialDefault(AudioDeviceID id);

@@ -14,7 +14,7 @@ Q_DECLARE_METATYPE(velmora::app::UpdateCheckResult)
 namespace velmora::app {
 namespace {
 
-TEST(VersionCompareTest, OrdersLikeSparkle) {
+TEST(VersionCompareTest, ComparesNumbersTextAndExtraPartsInOrder) {
   const std::pair<const char*, const char*> older[] = {
       {"1.0", "1.1"},        {"1.9", "1.10"}, {"1.0", "1.0.1"},    {"1.0b1", "1.0"},
       {"1.0a", "1.0b"},      {"2", "10"},     {"1.0b9", "1.0b10"}, {"99999999999999999999", "100000000000000000000"},
