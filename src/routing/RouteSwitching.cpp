@@ -88,6 +88,16 @@ void RoutingCoordinator::performSwitch(AudioDeviceID target) {
 
   const std::string name = audio_.deviceName(target).value_or("device " + std::to_string(target));
   const AudioDeviceID before = audio_.defaultOutputDevice();
+  // The user may have moved the output off the displays' speakers since this
+  // was scheduled, with the notice still unseen (or inside the quiet window
+  // of our previous switch): never take headphones away. A default that
+  // cannot be read says nothing of the kind.
+  if (before != kAudioObjectUnknown && !isDisplaySpeaker(before)) {
+    routingLog().info("switch target=%u dropped: the default left the display speakers", {target});
+    pendingSwitch.reset();
+    refreshStatus();
+    return;
+  }
   const OSStatus status = audio_.setDefaultOutputDevice(target);
   // Stored before any other routing work runs, so the notice our own set
   // causes is recognised as ours.

@@ -98,3 +98,18 @@ TEST(RouteSwitching, EmptyDisplayMapMeansNoDisplaySpeakers) {
 }
 
 }  // namespace
+
+TEST(RouteSwitching, HeadphonesPickedJustBeforeAScheduledSwitchAreKept) {
+  // Switched at 2.55; moved back at 2.6, so a switch to 73 is due at 3.05.
+  // Headphones picked at 3.02 fall inside the quiet window of the first
+  // switch, and no window report comes between them and the deadline.
+  auto lines = runScenario(chrome(R"j({"at": 2.1, "do": "moveWindow", "window": "w", "bounds": [2500, 300, 800, 600]},
+                                     {"at": 2.6, "do": "moveWindow", "window": "w", "bounds": [100, 100, 800, 600]},
+                                     {"at": 3.02, "do": "setDefault", "device": 90})j",
+                                  5.0));
+  ASSERT_TRUE(contains(lines, "2.550 default 80 Borealis 4K Speakers"));
+  ASSERT_TRUE(contains(lines, "3.020 default 90 USB Headphones"));
+  EXPECT_FALSE(anyContaining(lines, "default 73")) << "the headphones were taken away";
+  EXPECT_TRUE(
+      contains(lines, "3.050 log Routing default switch target=73 dropped: the default left the display speakers"));
+}
