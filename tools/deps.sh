@@ -19,10 +19,11 @@ VELMORA_E2E_PACKAGES=(
   sway jq foot weston kwin-wayland qdbus-qt5 gnome-shell gjs eslint libglib2.0-bin nodejs
 )
 
-# Building the Debian package and checking it: the package's validators and
-# the manual page reader.
+# Building the Debian package (CPack finds programs with file, and their
+# dependencies with dpkg-shlibdeps) and checking it: the package's validators
+# and the manual page reader.
 VELMORA_PACKAGING_PACKAGES=(
-  dpkg-dev lintian desktop-file-utils appstream man-db
+  dpkg-dev file lintian desktop-file-utils appstream man-db
 )
 
 velmora_install_packages() {

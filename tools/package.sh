@@ -5,7 +5,8 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 source "$root/tools/deps.sh"
-velmora_install_packages "${VELMORA_BUILD_PACKAGES[@]}"
+# Standard output carries only the path of the package.
+velmora_install_packages "${VELMORA_BUILD_PACKAGES[@]}" "${VELMORA_PACKAGING_PACKAGES[@]}" >&2
 
 build="${VELMORA_PACKAGE_DIR:-$root/build-deb}"
 cd "$root"
@@ -20,6 +21,7 @@ cmake -S "$root" -B "$build" -G Ninja "${launcher[@]}" \
   -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
   -DVELMORA_BUILD_TESTS=OFF -DVELMORA_BUILD_BENCH=OFF > /dev/null
-# Only the package's own programs, then CPack.
+# One package in the folder, so its path is certain.
+rm -f "$build"/velmora_*.deb
 cmake --build "$build" --target package >&2
 ls "$build"/velmora_*.deb
