@@ -26,6 +26,7 @@ set(promised
   "end-to-end routing on PulseAudio|name|^e2e\\.pulse\\."
   "end-to-end routing on PipeWire|name|^e2e\\.pipewire\\."
   "Linux back ends: KDE Plasma|program|/test_linux_kde$"
+  "KWin script client on a private bus|program|/test_linux_kde_bus$"
   "KWin script under node|name|^kwin\\.script$"
   "KWin script lint|name|^kwin\\.lint$"
   "end-to-end routing on KDE Plasma|name|^e2e\\.kde\\."
