@@ -10,6 +10,7 @@ VELMORA_BUILD_PACKAGES=(
   libpulse-dev libxcb1-dev libxcb-randr0-dev libxcb-res0-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins
   libwayland-dev wayland-protocols plasma-wayland-protocols
+  clang libclang-rt-14-dev
 )
 # A real desktop for the end-to-end tests: X server, window manager, sound
 # server and a player.

@@ -16,6 +16,9 @@ struct Refusal {
 TEST(ScenarioReader, RefusesBrokenScenariosWithThePlaceOfTheFault) {
   const Refusal cases[] = {
       {"{\n  \"until\": 5,\n", 3, 1, "not valid JSON"},
+      // A number too large for a double is refused like any other bad JSON.
+      {"{\"until\": 1,\n \"displays\": [1e999]}", 2, 15, "not valid JSON: number out of range"},
+      {"222222222222E22222222", 1, 1, "not valid JSON: number out of range"},
       {"{\"until\": 5, \"colour\": 1}", 1, 14, "unknown key \"colour\" in the scenario"},
       {"{\"displays\": []}", 1, 1, "the scenario needs \"until\""},
       {"{\"until\": \"soon\"}", 1, 2, "\"until\" must be a number"},

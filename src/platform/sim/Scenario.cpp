@@ -536,6 +536,21 @@ ScenarioResult parseScenario(const std::string& text) {
     }
     result.error = error;
     return result;
+  } catch (const json::out_of_range& e) {
+    // A number past what a double holds. The message names the number,
+    // "... number overflow parsing 'TOKEN'", but not its place.
+    const std::string_view what = e.what();
+    const auto open = what.find('\'');
+    const auto close = what.rfind('\'');
+    ScenarioError error{"not valid JSON: number out of range", 0, 0};
+    if (open != std::string_view::npos && close > open) {
+      if (auto at = numberPosition(text, what.substr(open + 1, close - open - 1))) {
+        error.line = at->line;
+        error.column = at->column;
+      }
+    }
+    result.error = error;
+    return result;
   }
 
   JsonPositions positions(text);

@@ -122,4 +122,26 @@ void JsonPositions::array(const std::string& pointer) {
   advance();  // ]
 }
 
+std::optional<TextPosition> numberPosition(std::string_view text, std::string_view token) {
+  if (token.empty()) return std::nullopt;
+  const auto partOfNumber = [](char c) {
+    return (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-';
+  };
+  for (std::size_t at = text.find(token); at != std::string_view::npos; at = text.find(token, at + 1)) {
+    const std::size_t end = at + token.size();
+    if ((at > 0 && partOfNumber(text[at - 1])) || (end < text.size() && partOfNumber(text[end]))) continue;
+    TextPosition position;
+    for (std::size_t i = 0; i < at; ++i) {
+      if (text[i] == '\n') {
+        ++position.line;
+        position.column = 1;
+      } else {
+        ++position.column;
+      }
+    }
+    return position;
+  }
+  return std::nullopt;
+}
+
 }  // namespace velmora::sim

@@ -16,6 +16,10 @@ struct TextPosition {
   std::size_t column = 1;
 };
 
+// Where a number token first stands on its own in text (byte columns, as
+// above); none when it is not there.
+std::optional<TextPosition> numberPosition(std::string_view text, std::string_view token);
+
 class JsonPositions {
  public:
   // The text must already be known to be valid JSON.
