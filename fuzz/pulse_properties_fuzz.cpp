@@ -82,8 +82,7 @@ void readEverything(PulseModel& model) {
   objects.insert(objects.end(), processes.begin(), processes.end());
   objects.push_back(model.defaultSink());
   for (AudioObjectID object : objects) {
-    for (AudioObjectPropertySelector selector :
-         {kAudioObjectPropertyName, kAudioProcessPropertyBundleID}) {
+    for (AudioObjectPropertySelector selector : {kAudioObjectPropertyName, kAudioProcessPropertyBundleID}) {
       AudioStringRef text;
       std::uint32_t size = kAudioStringRefSize;
       if (model.getPropertyString(object, global(selector), size, text) == kAudioHardwareNoError && text) {
