@@ -81,6 +81,18 @@ check_headphones() {
   expectAlive "after the headphones"
 }
 
+# Scaled outputs: the displays' frames must be in the logical coordinates
+# of the window frames, not in the outputs' pixels.
+check_scaled() {
+  KDE_SCALE=2
+  setUp
+  kde_move_player 2
+  expectDefault virtual2 "window moved to the third scaled output"
+  kde_move_player 0
+  expectDefault virtual0 "window moved to the first scaled output"
+  expectAlive "on scaled outputs"
+}
+
 # KWin goes away and comes back (a crash, or a restart after an update): the
 # player's window goes with it, velmora loads its script into the new KWin.
 check_restart() {

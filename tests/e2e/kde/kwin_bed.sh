@@ -20,6 +20,9 @@ BED_SINK_DESCRIPTIONS=("Virtual-0 Speakers" "Virtual-1 Speakers" "Virtual-2 Spea
 KDE_SOCKET=velmora-kde
 KDE_KWIN_PID=""
 KDE_MOVES=0
+# Every output's scale: at 2 their modes are twice their logical size, which
+# window frames are given in.
+KDE_SCALE=1
 
 kde_require() {
   local program
@@ -75,7 +78,7 @@ kde_bed_start() {
 
 kde_launch_kwin() {
   KWIN_COMPOSE=Q "$BED_DIR/kwin_wayland" --virtual --width "$BED_MONITOR_WIDTH" --height "$BED_MONITOR_HEIGHT" \
-    --output-count "${#BED_SINKS[@]}" --socket "$KDE_SOCKET" --no-lockscreen --no-global-shortcuts \
+    --scale "$KDE_SCALE" --output-count "${#BED_SINKS[@]}" --socket "$KDE_SOCKET" --no-lockscreen --no-global-shortcuts \
     --no-kactivities >> "$BED_DIR/kwin.log" 2>&1 &
   KDE_KWIN_PID=$!
 }
