@@ -97,6 +97,7 @@ class FakeKWin {
     up_ = sd_bus_request_name(bus_, "org.kde.KWin", 0) >= 0;
     thread_ = std::thread([this] {
       while (!stop_) {
+        std::lock_guard lock(busMutex_);
         if (sd_bus_process(bus_, nullptr) > 0) continue;
         sd_bus_wait(bus_, 20'000);
       }
@@ -121,6 +122,8 @@ class FakeKWin {
 
   // A call from this KWin's own connection to the client's object.
   std::string send(const std::string& report) {
+    // One connection is never used by two threads at once.
+    std::lock_guard lock(busMutex_);
     sd_bus_error error = SD_BUS_ERROR_NULL;
     const std::string to = destination();
     const int r = sd_bus_call_method(bus_, to.c_str(), "/org/velmora/KWinReports", "org.velmora.KWinReports1", "Report",
@@ -186,6 +189,7 @@ class FakeKWin {
   std::atomic<bool> stop_{false};
   std::atomic<int> runs_{0};
   std::atomic<int> unloads_{0};
+  std::mutex busMutex_;
   mutable std::mutex mutex_;
   std::string destination_;
   std::string scriptFile_;
