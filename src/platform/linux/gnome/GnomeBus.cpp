@@ -294,6 +294,11 @@ struct GnomeBus::Loop {
 GnomeBus::GnomeBus(Callbacks callbacks) : callbacks_(std::move(callbacks)) {
   describe_ = ExtensionLink().describe();
   wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wakeFd_ < 0) {
+    // Without it the thread could never be stopped; better not to start it.
+    Logger(kVelmoraSubsystem, "GNOME").info("GNOME: cannot start the session-bus thread (eventfd error %d)", {errno});
+    return;
+  }
   thread_ = std::thread([this] {
     runThreadStartHook();
     run();
