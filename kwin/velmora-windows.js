@@ -98,13 +98,18 @@ function send() {
   callDBus(destination, objectPath, interfaceName, "Report", text);
 }
 
-const timer = new QTimer();
-timer.singleShot = true;
-timer.interval = reportIntervalMs;
-connect(timer.timeout, send);
+// Without a timer (an API that no longer offers one) every change is sent
+// at once, which is dearer but still right.
+const timer = typeof QTimer === "function" ? new QTimer() : null;
+if (timer) {
+  timer.singleShot = true;
+  timer.interval = reportIntervalMs;
+  connect(timer.timeout, send);
+}
 
 function changed() {
-  if (!timer.active) timer.start();
+  if (!timer) send();
+  else if (!timer.active) timer.start();
 }
 
 function watch(w) {

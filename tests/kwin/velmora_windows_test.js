@@ -57,11 +57,11 @@ function window(fields) {
   return w;
 }
 
-function run(workspace) {
+function run(workspace, timer = FakeTimer) {
   const calls = [];
   const context = {
     workspace,
-    QTimer: FakeTimer,
+    QTimer: timer,
     callDBus: (...args) => calls.push(args),
     print: () => {},
   };
@@ -185,6 +185,16 @@ test("bursts of changes make one report; unchanged lists are not sent again; new
     [31, 0, 0, 100, 100, false],
     [30, 20, 0, 100, 100, true],
   ]);
+});
+
+test("without QTimer every change is sent at once", () => {
+  const w = window({ pid: 40, desktops: [] });
+  const workspace = { currentDesktop: {}, windowList: () => [w], stackingOrder: [w], windowAdded: signal() };
+  const { calls, reports } = run(workspace, null);
+  w.frameGeometry = { x: 9, y: 0, width: 100, height: 100 };
+  w.frameGeometryChanged.emit();
+  assert.strictEqual(calls.length, 2);
+  assert.deepStrictEqual(reports()[1].windows, [[40, 9, 0, 100, 100, true]]);
 });
 
 let failed = 0;

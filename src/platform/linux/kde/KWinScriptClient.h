@@ -32,7 +32,7 @@ class KWinScriptClient {
     // How long KWin may take to appear on the bus at start, and to send the
     // first report once the script runs.
     std::chrono::milliseconds kwinGrace{10000};
-    std::chrono::milliseconds firstReportGrace{5000};
+    std::chrono::milliseconds firstReportGrace{10000};
   };
 
   explicit KWinScriptClient(Options options);
