@@ -4,14 +4,6 @@ namespace velmora {
 
 namespace {
 
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r'))
-    s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-    s.remove_suffix(1);
-  return s;
-}
-
 std::string unescape(std::string_view v) {
   std::string out;
   out.reserve(v.size());
@@ -50,7 +42,7 @@ std::optional<std::string> keyFileValue(std::string_view text, std::string_view 
   bool inGroup = false;
   while (!text.empty()) {
     const auto eol = text.find('\n');
-    const std::string_view line = trim(text.substr(0, eol));
+    const std::string_view line = trimBlanks(text.substr(0, eol));
     text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
     if (line.empty() || line.front() == '#') continue;
     if (line.front() == '[') {
@@ -59,13 +51,21 @@ std::optional<std::string> keyFileValue(std::string_view text, std::string_view 
     }
     if (!inGroup) continue;
     const auto eq = line.find('=');
-    if (eq == std::string_view::npos || trim(line.substr(0, eq)) != key) continue;
+    if (eq == std::string_view::npos || trimBlanks(line.substr(0, eq)) != key) continue;
     // Trimmed before unescaping, so "\s" keeps a space at either end.
-    const std::string_view value = trim(line.substr(eq + 1));
+    const std::string_view value = trimBlanks(line.substr(eq + 1));
     if (value.empty()) return std::nullopt;
     return unescape(value);
   }
   return std::nullopt;
+}
+
+std::string_view trimBlanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r'))
+    s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
+  return s;
 }
 
 }  // namespace velmora

@@ -10,6 +10,9 @@
 
 namespace velmora {
 
+// s without leading and trailing spaces, tabs and carriage returns.
+std::string_view trimBlanks(std::string_view s);
+
 // The value of key in [group], with the escapes of string values undone (\s
 // space, \n newline, \t tab, \r carriage return, \\ backslash; any other
 // backslash stays as written). The first occurrence counts; none when the key

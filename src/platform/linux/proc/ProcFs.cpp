@@ -1,5 +1,7 @@
 #include "platform/linux/proc/ProcFs.h"
 
+#include "platform/KeyFile.h"
+
 #include <algorithm>
 #include <charconv>
 #include <fstream>
@@ -9,14 +11,6 @@
 namespace velmora::linuxos {
 
 namespace {
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r'))
-    s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-    s.remove_suffix(1);
-  return s;
-}
 
 std::optional<Pid> parsePid(std::string_view s) {
   std::int64_t value = 0;
@@ -49,7 +43,7 @@ std::optional<ProcStat> parseProcStat(std::string_view text) {
   if (open == std::string_view::npos || close == std::string_view::npos || close < open) return std::nullopt;
   std::string_view rest = text.substr(close + 1);
   // " S PPID ..." : state, then the parent pid.
-  rest = trim(rest);
+  rest = trimBlanks(rest);
   const auto stateEnd = rest.find(' ');
   if (stateEnd == std::string_view::npos) return std::nullopt;
   rest.remove_prefix(stateEnd + 1);
@@ -64,7 +58,7 @@ std::optional<ProcStat> parseProcStat(std::string_view text) {
     rest.remove_prefix(gap + 1);
   }
   std::uint64_t start = 0;
-  const std::string_view token = trim(rest.substr(0, rest.find_first_of(" \n")));
+  const std::string_view token = trimBlanks(rest.substr(0, rest.find_first_of(" \n")));
   auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), start);
   if (ec == std::errc() && end == token.data() + token.size() && !token.empty()) stat.startTime = start;
   return stat;
@@ -98,7 +92,7 @@ std::optional<Pid> parseInnermostPid(std::string_view text) {
     std::string_view line = text.substr(pos, eol == std::string_view::npos ? std::string_view::npos : eol - pos);
     pos = eol == std::string_view::npos ? text.size() : eol + 1;
     if (!line.starts_with(key)) continue;
-    line = trim(line.substr(key.size()));
+    line = trimBlanks(line.substr(key.size()));
     const auto gap = line.find_last_of(" \t");
     const auto pid = parsePid(gap == std::string_view::npos ? line : line.substr(gap + 1));
     if (!pid || *pid == 0) return std::nullopt;
@@ -132,7 +126,7 @@ std::optional<std::string> ProcFs::executableName(Pid pid) const {
   }
   // Another user's process hides its exe link; comm is still readable.
   if (const auto comm = readSmallFile(dir(pid) / "comm", 256)) {
-    const std::string_view name = trim(std::string_view(*comm).substr(0, comm->find('\n')));
+    const std::string_view name = trimBlanks(std::string_view(*comm).substr(0, comm->find('\n')));
     if (!name.empty()) return std::string(name);
   }
   return std::nullopt;
