@@ -124,7 +124,7 @@ class FakeKWin {
   std::string send(const std::string& report) {
     // One connection is never used by two threads at once.
     std::lock_guard lock(busMutex_);
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};  // all null, as SD_BUS_ERROR_NULL, without a C compound literal
     const std::string to = destination();
     const int r = sd_bus_call_method(bus_, to.c_str(), "/org/velmora/KWinReports", "org.velmora.KWinReports1", "Report",
                                      &error, nullptr, "s", report.c_str());
@@ -200,7 +200,7 @@ class FakeKWin {
 std::string sendAsStranger(const std::string& to, const std::string& report) {
   sd_bus* bus = nullptr;
   if (sd_bus_open_user(&bus) < 0) return "no bus";
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};  // all null, as SD_BUS_ERROR_NULL, without a C compound literal
   const int r = sd_bus_call_method(bus, to.c_str(), "/org/velmora/KWinReports", "org.velmora.KWinReports1", "Report",
                                    &error, nullptr, "s", report.c_str());
   std::string result = r >= 0 ? "ok" : (error.name ? error.name : "error");

@@ -82,7 +82,7 @@ struct KWinScriptClient::Bus {
   // A method call to KWin; false with the reason in *why.
   bool call(const char* path, const char* interface, const char* member, sd_bus_message** reply, std::string* why,
             const char* types = nullptr, const char* a = nullptr, const char* b = nullptr) {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};  // all null, as SD_BUS_ERROR_NULL, without a C compound literal
     int r = 0;
     if (!types) {
       r = sd_bus_call_method(bus, kKWinName, path, interface, member, &error, reply, "");
