@@ -14,34 +14,8 @@ BED_TOOL=${4:?usage: routing_e2e.sh SERVER SCENARIO VELMORA TOOL}
 # shellcheck source=SCRIPTDIR/testbed.sh
 source "$(dirname "$0")/testbed.sh"
 
-# Limits for things that must happen: a switch comes 0.3 s after the window
-# is seen (polled every 250 ms), so 10 s leaves room for a loaded machine.
-SOON=10
-# How long the default must hold where nothing may switch it: several window
-# polls and more than one audio poll.
-HOLD=2
-
-expectDefault() {
-  local sink=$1 why=$2
-  bed_wait "$SOON" bed_default_is "$sink" || bed_fail "$why: the default is $(bed_default), expected $sink"
-}
-
-# The default stays $1 for HOLD seconds.
-expectDefaultHolds() {
-  local sink=$1 why=$2 tries=$((HOLD * 10))
-  while ((tries-- > 0)); do
-    bed_default_is "$sink" || bed_fail "$why: the default moved to $(bed_default), expected it to stay $sink"
-    sleep 0.1
-  done
-}
-
-expectAlive() {
-  bed_velmora_alive || bed_fail "velmora exited: $*"
-}
-
-# A change of the default within 1 s of velmora's own switch counts as its
-# own and is ignored; a hand-made choice must come later to be seen as one.
-afterQuietWindow() { sleep 1.2; }
+# shellcheck source=SCRIPTDIR/expect.sh
+source "$(dirname "$0")/expect.sh"
 
 # The bed with mpv on the first monitor (whose speakers are the default) and
 # velmora following it onto the second, which proves it tracks the player.

@@ -22,27 +22,12 @@ bed_fail() {
   exit 1
 }
 
-SOON=10
-HOLD=2
+# shellcheck source=SCRIPTDIR/../expect.sh
+source "$here/../expect.sh"
 # Velmora believes a missing extension only after its grace period (10 s).
 MESSAGE_WITHIN=30
 MISSING_LINE="GNOME Shell extension velmora@quennet.co is not running"
 
-expectDefault() {
-  bed_wait "$SOON" bed_default_is "$1" || bed_fail "$2: the default is $(bed_default), expected $1"
-}
-
-expectDefaultHolds() {
-  local tries=$((HOLD * 10))
-  while ((tries-- > 0)); do
-    bed_default_is "$1" || bed_fail "$2: the default moved to $(bed_default), expected it to stay $1"
-    sleep 0.1
-  done
-}
-
-expectAlive() { bed_velmora_alive || bed_fail "velmora exited: $*"; }
-
-afterQuietWindow() { sleep 1.2; }
 
 startVelmora() {
   gbed_start_velmora "$velmora"

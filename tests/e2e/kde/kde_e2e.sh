@@ -15,25 +15,8 @@ source "$here/../testbed.sh"
 # shellcheck source=SCRIPTDIR/kwin_bed.sh
 source "$here/kwin_bed.sh"
 
-SOON=10
-HOLD=2
-
-expectDefault() {
-  bed_wait "$SOON" bed_default_is "$1" || bed_fail "$2: the default is $(bed_default), expected $1"
-}
-
-expectDefaultHolds() {
-  local tries=$((HOLD * 10))
-  while ((tries-- > 0)); do
-    bed_default_is "$1" || bed_fail "$2: the default moved to $(bed_default), expected it to stay $1"
-    sleep 0.1
-  done
-}
-
-expectAlive() { bed_velmora_alive || bed_fail "velmora exited: $*"; }
-
-# A change of the default within 1 s of velmora's own switch counts as its own.
-afterQuietWindow() { sleep 1.2; }
+# shellcheck source=SCRIPTDIR/../expect.sh
+source "$here/../expect.sh"
 
 setUp() {
   kde_bed_start

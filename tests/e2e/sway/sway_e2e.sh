@@ -20,27 +20,9 @@ source "$here/../testbed.sh"
 source "$here/swaybed.sh"
 sway_bed_as_nobody "$0" "$server" "$scenario" -- "$velmora" "$BED_TOOL"
 
-SOON=10
-HOLD=2
-
-expectDefault() {
-  bed_wait "$SOON" bed_default_is "$1" || sway_bed_fail "$2: the default is $(bed_default), expected $1"
-}
-
-expectDefaultHolds() {
-  local tries=$((HOLD * 10))
-  while ((tries-- > 0)); do
-    bed_default_is "$1" || sway_bed_fail "$2: the default moved to $(bed_default), expected it to stay $1"
-    sleep 0.1
-  done
-}
-
-expectAlive() {
-  bed_velmora_alive || sway_bed_fail "velmora exited: $*"
-}
-
-# A change within 1 s of velmora's own switch counts as its own.
-afterQuietWindow() { sleep 1.2; }
+EXPECT_FAIL=sway_bed_fail
+# shellcheck source=SCRIPTDIR/../expect.sh
+source "$here/../expect.sh"
 
 # The player on the first output (whose speakers are the default) and velmora
 # following it onto the second, which proves it tracks the player.

@@ -45,7 +45,7 @@ sway_bed_as_nobody() {
   relative=$(realpath --relative-to="$root" "$script")
   stage=$(mktemp -d /tmp/velmora-sway-stage-XXXXXX)
   mkdir -p "$stage/tests/e2e/sway" "$stage/$(dirname "$relative")"
-  cp "$e2e/testbed.sh" "$stage/tests/e2e/"
+  cp "$e2e/testbed.sh" "$e2e/expect.sh" "$stage/tests/e2e/"
   cp "$e2e"/sway/*.sh "$stage/tests/e2e/sway/"
   cp "$script" "$stage/$relative"
   local binary
