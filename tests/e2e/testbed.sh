@@ -108,6 +108,8 @@ bed_dump() {
   wmctrl -lpG 2> /dev/null
   echo "--- velmora log, without the window reports (last 60 lines)"
   grep -v 'window rect=\|targetDevice=' "$BED_DIR/velmora.err" 2> /dev/null | tail -n 60
+  echo "--- the last window reports"
+  grep 'window rect=\|targetDevice=\|no display crosses' "$BED_DIR/velmora.err" 2> /dev/null | tail -n 8
   echo "--- sound server log (last 20 lines, without WirePlumber's notes on missing plug-ins)"
   grep -v 'libcamera' "$BED_DIR/sound.log" 2> /dev/null | tail -n 20
 }
