@@ -111,7 +111,10 @@ void AppMain::applicationDidFinishLaunching() {
 
   refreshStatusItem();
 
-  if (deps_.launchAtLogin) deps_.launchAtLogin->applyFreshInstallLoginDefault();
+  // Without a status item there is no menu to turn launch at login off again,
+  // and the entry would start velmora with one: the default waits for a start
+  // that shows the menu.
+  if (deps_.launchAtLogin && deps_.showStatusItem) deps_.launchAtLogin->applyFreshInstallLoginDefault();
 
   if (coordinator_.setOnStatusChanged) {
     coordinator_.setOnStatusChanged([self = QPointer<AppMain>(this)](RoutingStatus status, const std::string& message) {

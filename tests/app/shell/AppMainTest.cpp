@@ -258,7 +258,8 @@ TEST_F(AppMainTest, WithoutTheStatusItemItRoutesAndMakesNoIcon) {
 
   EXPECT_EQ(app->statusItem(), nullptr);
   EXPECT_EQ(s.events, (Events{"coordinator.create", "crash.start", "updater.create-without-status-item",
-                              "login.default", "coordinator.handler", "coordinator.start"}));
+                              "coordinator.handler", "coordinator.start"}));
+  EXPECT_FALSE(s.loginEnabled);
   ASSERT_EQ(sink->messages.size(), 1u);
   EXPECT_EQ(sink->messages[0].rfind("Velmora: ", 0), 0u);
   EXPECT_EQ(sink->messages[0].find("cannot be shown"), std::string::npos);
