@@ -44,8 +44,7 @@ HyprlandDesktop::HyprlandDesktop(std::shared_ptr<ChangeCoalescer> changes, Deskt
     runThreadStartHook();
     run();
   });
-  std::unique_lock lock(mutex_);
-  started_.wait_for(lock, options_.startupWait, [this] { return firstAttemptOver_; });
+  waitForReading(0, options_.startupWait);
 }
 
 HyprlandDesktop::~HyprlandDesktop() {
@@ -56,6 +55,12 @@ HyprlandDesktop::~HyprlandDesktop() {
   }
   if (thread_.joinable()) thread_.join();
   if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+std::uint64_t HyprlandDesktop::waitForReading(std::uint64_t seen, milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  readingEnded_.wait_for(lock, timeout, [&] { return readings_ > seen; });
+  return readings_;
 }
 
 std::vector<PlatformScreen> HyprlandDesktop::screens() {
@@ -101,17 +106,19 @@ bool HyprlandDesktop::pause(milliseconds time) {
 
 void HyprlandDesktop::setDisconnected(const std::string& why) {
   bool wasConnected = false;
+  bool retrying = false;
   {
     std::lock_guard lock(mutex_);
     wasConnected = connected_;
-    // Said once per loss, not once per retry.
-    if (!wasConnected && problem_ == why && firstAttemptOver_) return;
+    retrying = !wasConnected && problem_ == why && readings_ > 0;
     connected_ = false;
     problem_ = why;
-    firstAttemptOver_ = true;
+    ++readings_;
   }
-  started_.notify_all();
-  log().info(wasConnected ? "lost Hyprland: %s; retrying" : "cannot reach Hyprland: %s; retrying", {why});
+  readingEnded_.notify_all();
+  // Said once per loss, not once per retry.
+  if (!retrying)
+    log().info(wasConnected ? "lost Hyprland: %s; retrying" : "cannot reach Hyprland: %s; retrying", {why});
 }
 
 bool HyprlandDesktop::refresh(const SocketPaths& paths) {
@@ -124,8 +131,12 @@ bool HyprlandDesktop::refresh(const SocketPaths& paths) {
   const auto monitors = parseMonitors(*monitorsReply);
   if (!clients || !monitors) {
     log().info("Hyprland sent a reply that is not the expected JSON; keeping the last snapshot");
-    std::lock_guard lock(mutex_);
-    if (!connected_) problem_ = "its replies are not the expected JSON";
+    {
+      std::lock_guard lock(mutex_);
+      if (!connected_) problem_ = "its replies are not the expected JSON";
+      ++readings_;
+    }
+    readingEnded_.notify_all();
     // The compositor is there; only this reading is unusable.
     return true;
   }
@@ -141,9 +152,9 @@ bool HyprlandDesktop::refresh(const SocketPaths& paths) {
     wasConnected = connected_;
     snapshot_ = std::move(snapshot);
     connected_ = true;
-    firstAttemptOver_ = true;
+    ++readings_;
   }
-  started_.notify_all();
+  readingEnded_.notify_all();
   if (!wasConnected) log().info("connected to Hyprland at %s", {paths.events});
   if (screensChanged && changes_) changes_->trigger();
   return true;

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -51,6 +52,11 @@ class HyprlandDesktop final : public ScreensSource, public WindowSource {
   // The diagnostics line: "Hyprland", or why it is not connected.
   std::string describe() const;
 
+  // How many readings have ended so far: snapshots taken, replies found
+  // unreadable, and attempts to connect that failed or connections lost.
+  // Waits up to timeout for more than seen. For start-up and tests.
+  std::uint64_t waitForReading(std::uint64_t seen, std::chrono::milliseconds timeout);
+
  private:
   struct Snapshot {
     std::vector<WindowListEntry> windows;
@@ -73,8 +79,8 @@ class HyprlandDesktop final : public ScreensSource, public WindowSource {
   std::atomic<bool> readSinceRefresh_{false};
 
   mutable std::mutex mutex_;
-  std::condition_variable started_;
-  bool firstAttemptOver_ = false;
+  std::condition_variable readingEnded_;
+  std::uint64_t readings_ = 0;
   bool connected_ = false;
   std::string problem_ = "not connected yet";
   std::shared_ptr<const Snapshot> snapshot_;

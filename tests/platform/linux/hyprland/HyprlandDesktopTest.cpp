@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -111,14 +112,19 @@ class FakeHyprland {
   std::thread thread_;
 };
 
-// Waits for another thread's work, never for a span of time as such.
+constexpr auto kPatience = 10s;
+
+// Waits, woken by each reading of the desktop's thread, until done holds.
 template <typename Predicate>
-bool eventually(Predicate done) {
-  for (auto deadline = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < deadline;) {
+bool eventually(HyprlandDesktop& desktop, Predicate done) {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  for (std::uint64_t seen = desktop.waitForReading(0, 0ms);;) {
     if (done()) return true;
-    std::this_thread::sleep_for(2ms);
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left <= 0ms) return false;
+    seen = desktop.waitForReading(seen, left);
   }
-  return done();
 }
 
 std::string clientAt(int pid, int x) {
@@ -160,21 +166,23 @@ TEST(HyprlandDesktop, FollowsEventsAndComesBackAfterTheCompositorGoes) {
   ASSERT_TRUE(fake.send("windowtitlev2>>1,title\nactivelayout>>kbd,us\n"));
   fake.reply("j/clients", clientAt(43, 0));
   ASSERT_TRUE(fake.send("openwindow>>1,1,mpv,title\n"));
-  EXPECT_TRUE(eventually([&] { return firstPid(desktop) == 43; }));
+  EXPECT_TRUE(eventually(desktop, [&] { return firstPid(desktop) == 43; }));
   EXPECT_EQ(fake.requests(), before + 2);
 
   // A reply that is not JSON leaves the last snapshot in place.
   fake.reply("j/clients", "garbage");
   const int beforeGarbage = fake.requests();
+  const std::uint64_t seen = desktop.waitForReading(0, 0ms);
   ASSERT_TRUE(fake.send("closewindow>>1\n"));
-  EXPECT_TRUE(eventually([&] { return fake.requests() == beforeGarbage + 2; }));
+  EXPECT_GT(desktop.waitForReading(seen, kPatience), seen);
+  EXPECT_EQ(fake.requests(), beforeGarbage + 2);
   EXPECT_EQ(firstPid(desktop), 43);
 
   // The compositor goes away and comes back: only a new connection can
   // bring the new window, as no event announces it.
   fake.reply("j/clients", clientAt(44, 0));
   fake.dropListener();
-  EXPECT_TRUE(eventually([&] { return firstPid(desktop) == 44; }));
+  EXPECT_TRUE(eventually(desktop, [&] { return firstPid(desktop) == 44; }));
 }
 
 TEST(HyprlandDesktop, ReadingTheSnapshotKeepsItFreshWithoutEvents) {
@@ -190,7 +198,7 @@ TEST(HyprlandDesktop, ReadingTheSnapshotKeepsItFreshWithoutEvents) {
 
   // A floating window dragged elsewhere sends no event.
   fake.reply("j/clients", clientAt(42, 900));
-  EXPECT_TRUE(eventually([&] {
+  EXPECT_TRUE(eventually(desktop, [&] {
     auto windows = desktop.onScreenWindows();
     return windows && toRect(windows->front().bounds) == Rect{900, 0, 100, 100};
   }));
