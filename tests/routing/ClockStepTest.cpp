@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "ScenarioHarness.h"
 #include "audio/AudioProcessMonitor.h"
 #include "platform/sim/SimDesktop.h"
 #include "routing/RoutingCoordinator.h"
 
 using namespace velmora;
+using namespace velmora::testing;
 using velmora::sim::seconds;
 
 namespace {
@@ -22,20 +24,14 @@ constexpr double kHour = 3600.0;
 // Firefox plays on display 1 from the start; VLC, with a window on display 2,
 // starts playing at 1 s.
 sim::Scenario twoPlayers() {
-  auto parsed = sim::parseScenario(R"j({
-    "displays": [ {"id": 1, "name": "Aster U27 (HDMI)", "frame": [0, 0, 1920, 1080]},
-                  {"id": 2, "name": "Borealis 4K", "frame": [1920, 0, 3840, 2160]} ],
-    "devices": [ {"id": 73, "name": "Aster U27"}, {"id": 80, "name": "Borealis 4K Speakers"} ],
-    "defaultDevice": 73,
+  return deskScenario(R"j(
     "apps": [ {"pid": 500, "bundleID": "org.mozilla.firefox", "name": "Firefox"},
               {"pid": 600, "bundleID": "org.videolan.vlc", "name": "VLC"} ],
     "windows": [ {"id": "ff", "pid": 500, "bounds": [200, 100, 800, 600]},
                  {"id": "vlc", "pid": 600, "bounds": [2400, 200, 1200, 700]} ],
     "streams": [ {"id": 900, "pid": 500, "running": true},
                  {"id": 901, "pid": 600, "running": false} ],
-    "until": 0 })j");
-  EXPECT_FALSE(parsed.error.has_value());
-  return *parsed.scenario;
+  )j");
 }
 
 struct Action {
@@ -70,12 +66,6 @@ std::vector<std::string> run(const std::vector<Action>& actions, double until) {
   return lines;
 }
 
-bool has(const std::vector<std::string>& lines, const std::string& part) {
-  for (const auto& l : lines)
-    if (l.find(part) != std::string::npos) return true;
-  return false;
-}
-
 TEST(ClockStep, GracePeriodIsADurationWhateverTheWallClockDoes) {
   auto play = [](bool running) { return [running](sim::SimDesktop& d) { d.audio().setRunning(900, running); }; };
   auto vlcStarts = [](sim::SimDesktop& d) { d.audio().setRunning(901, true); };
@@ -86,14 +76,14 @@ TEST(ClockStep, GracePeriodIsADurationWhateverTheWallClockDoes) {
         {1.0, vlcStarts}, {3.1, play(false)}, stepWallClock(3.2, step), {4.6, play(true)}};
     const auto pausedBriefly = run(shortPause, 8.0);
     EXPECT_EQ(pausedBriefly, run({{1.0, vlcStarts}, {3.1, play(false)}, {4.6, play(true)}}, 8.0));
-    EXPECT_FALSE(has(pausedBriefly, "Tracking VLC"));
+    EXPECT_FALSE(anyContaining(pausedBriefly, "Tracking VLC"));
 
     // A longer silence hands the lead to VLC 2 s after Firefox was last heard.
     const std::vector<Action> silence = {{1.0, vlcStarts}, {3.1, play(false)}, stepWallClock(3.2, step)};
     const auto silent = run(silence, 8.0);
     EXPECT_EQ(silent, run({{1.0, vlcStarts}, {3.1, play(false)}}, 8.0));
-    EXPECT_TRUE(has(silent, "5.500 Tracking VLC"));
-    EXPECT_TRUE(has(silent, " default 80"));
+    EXPECT_TRUE(anyContaining(silent, "5.500 Tracking VLC"));
+    EXPECT_TRUE(anyContaining(silent, " default 80"));
   }
 }
 
@@ -105,13 +95,13 @@ TEST(ClockStep, QuietWindowAfterOurSwitchIsADurationWhateverTheWallClockDoes) {
     // A choice made well after our switch is the user's, and is kept.
     const auto kept = run({{1.0, moveToDisplay2}, stepWallClock(1.5, step), {3.0, userPicks73}}, 6.0);
     EXPECT_EQ(kept, run({{1.0, moveToDisplay2}, {3.0, userPicks73}}, 6.0));
-    EXPECT_TRUE(has(kept, "3.000 User override"));
+    EXPECT_TRUE(anyContaining(kept, "3.000 User override"));
     EXPECT_EQ(kept.back().find(" default "), std::string::npos) << "no switch back after the user's choice";
 
     // One within the quiet window is taken for the echo of our own switch.
     const auto echo = run({{1.0, moveToDisplay2}, stepWallClock(1.45, step), {1.6, userPicks73}}, 6.0);
     EXPECT_EQ(echo, run({{1.0, moveToDisplay2}, {1.6, userPicks73}}, 6.0));
-    EXPECT_FALSE(has(echo, "User override"));
+    EXPECT_FALSE(anyContaining(echo, "User override"));
   }
 }
 

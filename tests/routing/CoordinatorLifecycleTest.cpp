@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "ScenarioHarness.h"
 #include "audio/AudioProcessMonitor.h"
 #include "platform/sim/SimDesktop.h"
 #include "routing/RoutingCoordinator.h"
@@ -18,23 +19,10 @@
 #endif
 
 using namespace velmora;
+using namespace velmora::testing;
 using velmora::sim::seconds;
 
 namespace {
-
-sim::Scenario deskScenario() {
-  auto parsed = sim::parseScenario(R"j({
-    "displays": [ {"id": 1, "name": "Aster U27 (HDMI)", "frame": [0, 0, 1920, 1080]},
-                  {"id": 2, "name": "Borealis 4K", "frame": [1920, 0, 3840, 2160]} ],
-    "devices": [ {"id": 73, "name": "Aster U27"}, {"id": 80, "name": "Borealis 4K Speakers"} ],
-    "defaultDevice": 73,
-    "apps": [ {"pid": 500, "bundleID": "com.google.Chrome", "name": "Google Chrome"} ],
-    "windows": [ {"id": "w", "pid": 500, "bounds": [100, 100, 800, 600]} ],
-    "streams": [ {"id": 900, "pid": 500, "running": true} ],
-    "until": 0 })j");
-  EXPECT_FALSE(parsed.error.has_value());
-  return *parsed.scenario;
-}
 
 struct Recorder {
   std::vector<std::pair<double, std::string>> reports;
@@ -100,35 +88,19 @@ TEST(CoordinatorLifecycle, ReleasedCoordinatorsLateCallbacksDoNothing) {
 TEST(CoordinatorLifecycle, FollowsTheWindowOnRealThreads) {
   AudioProcessMonitor::resetForTesting();
   sim::SimDesktop desktop(deskScenario());
-  Platform platform = desktop.platform();
-  platform.mainQueue = linuxos::makeAsioQueue("main");
-  platform.makeSerialQueue = [](const std::string& label) { return linuxos::makeAsioQueue(label); };
-  platform.clock = linuxos::makeSystemClock();
-
-  std::mutex m;
-  std::condition_variable cv;
-  std::vector<std::string> messages;
-  auto coordinator = RoutingCoordinator::create(platform);
-  coordinator->onStatusChanged = [&](RoutingStatus, const std::string& message) {
-    std::lock_guard lock(m);
-    messages.push_back(message);
-    cv.notify_all();
-  };
-  auto waitFor = [&](const std::string& message) {
-    std::unique_lock lock(m);
-    return cv.wait_for(lock, std::chrono::seconds(10),
-                       [&] { return std::find(messages.begin(), messages.end(), message) != messages.end(); });
-  };
+  StatusMessages messages;
+  auto coordinator = RoutingCoordinator::create(onRealThreads(desktop.platform()));
+  messages.follow(*coordinator);
 
   coordinator->startRouting();
-  ASSERT_TRUE(waitFor("Tracking Google Chrome"));
+  ASSERT_TRUE(messages.waitFor("Tracking Google Chrome"));
   desktop.windows().move("w", Rect{2500, 300, 800, 600});
-  ASSERT_TRUE(waitFor("→ Borealis 4K Speakers"));
+  ASSERT_TRUE(messages.waitFor("→ Borealis 4K Speakers"));
   EXPECT_EQ(desktop.audio().defaultDevice(), 80u);
 
   // Changes made from this thread while both queues run.
   desktop.windows().move("w", Rect{100, 100, 800, 600});
-  ASSERT_TRUE(waitFor("→ Aster U27"));
+  ASSERT_TRUE(messages.waitFor("→ Aster U27"));
   EXPECT_EQ(desktop.audio().defaultDevice(), 73u);
   coordinator.reset();
 }

@@ -4,18 +4,18 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <thread>
 
+#include "ScenarioHarness.h"
 #include "audio/AudioProcessMonitor.h"
 #include "platform/linux/LinuxPlatform.h"
-#include "platform/linux/queue/AsioQueue.h"
 #include "platform/sim/SimDesktop.h"
 #include "routing/RoutingCoordinator.h"
 
 using namespace velmora;
+using namespace velmora::testing;
 
 namespace {
 
@@ -73,47 +73,22 @@ class LoggingApplications final : public Applications {
 
 TEST(CoordinatorLookups, ProcessLookupsAndDisplayReloadsStayOffTheMainQueue) {
   AudioProcessMonitor::resetForTesting();
-  auto parsed = sim::parseScenario(R"j({
-    "displays": [ {"id": 1, "name": "Aster U27 (HDMI)", "frame": [0, 0, 1920, 1080]},
-                  {"id": 2, "name": "Borealis 4K", "frame": [1920, 0, 3840, 2160]} ],
-    "devices": [ {"id": 73, "name": "Aster U27"}, {"id": 80, "name": "Borealis 4K Speakers"} ],
-    "defaultDevice": 73,
-    "apps": [ {"pid": 500, "bundleID": "com.google.Chrome", "name": "Google Chrome"} ],
-    "windows": [ {"id": "w", "pid": 500, "bounds": [100, 100, 800, 600]} ],
-    "streams": [ {"id": 900, "pid": 500, "running": true} ],
-    "until": 0 })j");
-  ASSERT_FALSE(parsed.error.has_value());
-  sim::SimDesktop desktop(*parsed.scenario);
+  sim::SimDesktop desktop(deskScenario());
   ThreadLog log;
-  Platform platform = desktop.platform();
+  Platform platform = onRealThreads(desktop.platform());
   platform.screens = std::make_shared<LoggingScreens>(platform.screens, log);
   platform.applications = std::make_shared<LoggingApplications>(platform.applications, log);
-  platform.mainQueue = linuxos::makeAsioQueue("main");
   platform.lookupQueue = linuxos::makeAsioQueue("lookups");
-  platform.makeSerialQueue = [](const std::string& label) { return linuxos::makeAsioQueue(label); };
-  platform.clock = linuxos::makeSystemClock();
 
-  std::mutex m;
-  std::condition_variable cv;
-  std::vector<std::string> messages;
-  std::thread::id mainThread;
+  StatusMessages messages;
   auto coordinator = RoutingCoordinator::create(platform);
-  coordinator->onStatusChanged = [&](RoutingStatus, const std::string& message) {
-    std::lock_guard lock(m);
-    mainThread = std::this_thread::get_id();
-    messages.push_back(message);
-    cv.notify_all();
-  };
-  auto waitFor = [&](const std::string& message) {
-    std::unique_lock lock(m);
-    return cv.wait_for(lock, std::chrono::seconds(10),
-                       [&] { return std::find(messages.begin(), messages.end(), message) != messages.end(); });
-  };
+  messages.follow(*coordinator);
   coordinator->startRouting();
-  ASSERT_TRUE(waitFor("Tracking Google Chrome"));
+  ASSERT_TRUE(messages.waitFor("Tracking Google Chrome"));
   // A display change reloads the displays: also off the main queue.
   desktop.screens().setScreens({PlatformScreen{PlatformValue(std::int64_t{5}), Rect{0, 0, 100, 100}, "AB TV"}});
-  ASSERT_TRUE(waitFor("No display speakers detected"));
+  ASSERT_TRUE(messages.waitFor("No display speakers detected"));
+  const std::thread::id mainThread = messages.thread();
   coordinator.reset();
 
   std::lock_guard lock(log.m);

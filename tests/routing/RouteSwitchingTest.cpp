@@ -4,12 +4,7 @@ using namespace velmora::testing;
 
 namespace {
 
-const std::string kChromeOnDisplay1 = R"j(
-  "defaultDevice": 73,
-  "apps": [ {"pid": 500, "bundleID": "com.google.Chrome", "name": "Google Chrome"} ],
-  "windows": [ {"id": "w", "pid": 500, "bounds": [100, 100, 800, 600]} ],
-  "streams": [ {"id": 900, "pid": 500, "running": true} ],
-)j";
+const std::string kChromeOnDisplay1 = R"j("defaultDevice": 73,)j" + kChromePlaying;
 
 std::string chrome(const std::string& events, double until) {
   return scenario(kChromeOnDisplay1 + R"j("events": [)j" + events + R"j(], "until": )j" + std::to_string(until));

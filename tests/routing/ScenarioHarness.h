@@ -1,16 +1,28 @@
 #pragma once
 
-// Runs a scenario given as JSON text through velmora-sim's runner and hands
-// back the transcript lines.
+// Scenarios given as JSON text: run through velmora-sim's runner, which hands
+// back the transcript lines, or parsed for a test that drives the coordinator
+// on the simulated desktop itself.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/Simulation.h"
 #include "platform/sim/Scenario.h"
+#include "routing/RoutingCoordinator.h"
+
+#if VELMORA_HAVE_ASIO_QUEUES
+#include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/queue/AsioQueue.h"
+#endif
 
 namespace velmora::testing {
 
@@ -57,10 +69,13 @@ inline long indexOf(const std::vector<std::string>& lines, const std::string& li
   return -1;
 }
 
-// Two displays side by side, each with its own speakers, and USB headphones.
-inline const char* kTwoDisplays = R"j(
+inline const std::string kDisplays = R"j(
   "displays": [ {"id": 1, "name": "Aster U27 (HDMI)", "frame": [0, 0, 1920, 1080]},
                 {"id": 2, "name": "Borealis 4K", "frame": [1920, 0, 3840, 2160]} ],
+)j";
+
+// Two displays side by side, each with its own speakers, and USB headphones.
+inline const std::string kTwoDisplays = kDisplays + R"j(
   "devices":  [ {"id": 73, "name": "Aster U27", "transport": "hdmi"},
                 {"id": 80, "name": "Borealis 4K Speakers", "transport": "dprt"},
                 {"id": 90, "name": "USB Headphones", "transport": "usb "} ],
@@ -69,5 +84,74 @@ inline const char* kTwoDisplays = R"j(
 inline std::string scenario(const std::string& body) {
   return std::string("{") + kTwoDisplays + body + "}";
 }
+
+// The two displays with their speakers and nothing else; the first display's
+// are the default.
+inline const std::string kDisplaySpeakers = kDisplays + R"j(
+  "devices": [ {"id": 73, "name": "Aster U27"}, {"id": 80, "name": "Borealis 4K Speakers"} ],
+  "defaultDevice": 73,
+)j";
+
+// Chrome plays, its window on the first display.
+inline const std::string kChromePlaying = R"j(
+  "apps": [ {"pid": 500, "bundleID": "com.google.Chrome", "name": "Google Chrome"} ],
+  "windows": [ {"id": "w", "pid": 500, "bounds": [100, 100, 800, 600]} ],
+  "streams": [ {"id": 900, "pid": 500, "running": true} ],
+)j";
+
+// kDisplaySpeakers and the body, parsed; the test drives the time itself.
+inline sim::Scenario deskScenario(const std::string& body = kChromePlaying) {
+  auto parsed = sim::parseScenario("{" + kDisplaySpeakers + body + R"j("until": 0 })j");
+  if (parsed.error) {
+    ADD_FAILURE() << "scenario refused: " << parsed.error->line << ":" << parsed.error->column << ": "
+                  << parsed.error->message;
+    return {};
+  }
+  return *parsed.scenario;
+}
+
+#if VELMORA_HAVE_ASIO_QUEUES
+// The simulated desktop on real threads: the main queue and each queue the
+// coordinator makes run an asio thread of their own, on the system clock.
+inline Platform onRealThreads(Platform platform) {
+  platform.mainQueue = linuxos::makeAsioQueue("main");
+  platform.makeSerialQueue = [](const std::string& label) { return linuxos::makeAsioQueue(label); };
+  platform.clock = linuxos::makeSystemClock();
+  return platform;
+}
+
+// The coordinator's status messages, for the test's thread to wait on. It
+// must outlive the coordinator it follows.
+class StatusMessages {
+ public:
+  void follow(RoutingCoordinator& coordinator) {
+    coordinator.onStatusChanged = [this](RoutingStatus, const std::string& message) {
+      std::lock_guard lock(mutex_);
+      thread_ = std::this_thread::get_id();
+      messages_.push_back(message);
+      changed_.notify_all();
+    };
+  }
+
+  // False when the message has not come within ten seconds.
+  bool waitFor(const std::string& message) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10),
+                             [&] { return std::find(messages_.begin(), messages_.end(), message) != messages_.end(); });
+  }
+
+  // The thread the last message came on.
+  std::thread::id thread() {
+    std::lock_guard lock(mutex_);
+    return thread_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> messages_;
+  std::thread::id thread_;
+};
+#endif
 
 }  // namespace velmora::testing
