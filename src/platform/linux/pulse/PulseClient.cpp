@@ -14,6 +14,7 @@
 #include <cstring>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "platform/Log.h"
 #include "platform/ThreadStart.h"
@@ -33,6 +34,11 @@ constexpr pa_usec_t kSetWait = 2 * PA_USEC_PER_SEC;
 // PipeWire's session manager moves the default a moment after the server
 // accepts the request.
 constexpr pa_usec_t kDefaultSettleWait = 1 * PA_USEC_PER_SEC;
+// When it has not moved by then, the default is read again at these delays:
+// a server that moves it later without telling its clients (seen on a loaded
+// PipeWire) would otherwise leave the model on the old default for good.
+constexpr pa_usec_t kDefaultRereads[] = {250 * PA_USEC_PER_MSEC, 1 * PA_USEC_PER_SEC, 3 * PA_USEC_PER_SEC,
+                                         8 * PA_USEC_PER_SEC};
 // Initial lists read on each connection: server, sinks, cards, clients, sink
 // inputs.
 constexpr int kInitialLists = 5;
@@ -72,6 +78,9 @@ class PulseClient final : public PulseAudioObjects {
     stopping_ = true;
     if (retry_) api()->time_free(retry_);
     retry_ = nullptr;
+    for (pa_time_event* reread : rereads_)
+      api()->time_free(reread);
+    rereads_.clear();
     dropContextLocked();
     releaseDeadContextLocked();
     pa_threaded_mainloop_unlock(loop_);
@@ -147,6 +156,8 @@ class PulseClient final : public PulseAudioObjects {
   static void onClient(pa_context* context, const pa_client_info* info, int eol, void* self);
   static void onSetDefault(pa_context* context, int success, void* wait);
   static void onRetry(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* self);
+  void scheduleDefaultRereadsLocked();
+  static void onReread(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* self);
 
   static PulseClient& from(void* self) { return *static_cast<PulseClient*>(self); }
   // Replies for a context we have since dropped are ignored.
@@ -161,6 +172,7 @@ class PulseClient final : public PulseAudioObjects {
   pa_context* context_ = nullptr;
   pa_context* deadContext_ = nullptr;
   pa_time_event* retry_ = nullptr;
+  std::vector<pa_time_event*> rereads_;
   pa_usec_t retryDelay_ = kFirstRetry;
   int listsPending_ = 0;
   bool loading_ = false;
@@ -243,6 +255,27 @@ void PulseClient::onRetry(pa_mainloop_api* api, pa_time_event* event, const stru
   api->time_free(event);
   client.retry_ = nullptr;
   if (!client.stopping_ && !client.context_) client.connectLocked();
+}
+
+void PulseClient::scheduleDefaultRereadsLocked() {
+  // A later set replaces the rereads of an earlier one.
+  for (pa_time_event* reread : rereads_)
+    api()->time_free(reread);
+  rereads_.clear();
+  if (stopping_) return;
+  for (const pa_usec_t delay : kDefaultRereads) {
+    struct timeval when;
+    pa_timeval_add(pa_gettimeofday(&when), delay);
+    if (pa_time_event* event = api()->time_new(api(), &when, &PulseClient::onReread, this)) rereads_.push_back(event);
+  }
+}
+
+void PulseClient::onReread(pa_mainloop_api* api, pa_time_event* event, const struct timeval*, void* self) {
+  auto& client = from(self);
+  std::erase(client.rereads_, event);
+  api->time_free(event);
+  if (client.context_ && !client.loading_ && pa_context_get_state(client.context_) == PA_CONTEXT_READY)
+    release(pa_context_get_server_info(client.context_, &PulseClient::onServer<false>, self));
 }
 
 void PulseClient::onState(pa_context* context, void* self) {
@@ -456,7 +489,8 @@ OSStatus PulseClient::setPropertyData(AudioObjectID object, const AudioObjectPro
     pa_operation_cancel(operation);
   }
   pa_operation_unref(operation);
-  if (wait.ok) waitLocked([&] { return model_.defaultSink() == device || !context_; }, kDefaultSettleWait);
+  if (wait.ok && !waitLocked([&] { return model_.defaultSink() == device || !context_; }, kDefaultSettleWait))
+    scheduleDefaultRereadsLocked();
   pa_threaded_mainloop_unlock(loop_);
   return wait.ok ? kAudioHardwareNoError : kAudioHardwareUnspecifiedError;
 }
