@@ -5,6 +5,7 @@
 #include "display/WindowTracker.h"
 #include "platform/sim/SimWindows.h"
 #include "platform/sim/VirtualScheduler.h"
+#include "support/ManualQueue.h"
 
 namespace velmora {
 namespace {
@@ -128,34 +129,8 @@ TEST_F(WindowTrackerTiming, StopThenStartRestartsThePhase) {
   EXPECT_EQ(reports, (std::vector<Report>{{1000ms, Rect{100, 100, 800, 600}}, {1250ms, Rect{100, 100, 800, 600}}}));
 }
 
-// Keeps timer handlers so a test can fire them whenever it likes, even after
-// cancellation, as a late expiry already in flight would.
-class CapturingQueue final : public SerialQueue {
- public:
-  const std::string& label() const override { return label_; }
-  void async(std::function<void()> block) override { block(); }
-  std::shared_ptr<WorkItem> asyncAfter(Duration, std::function<void()>) override { return nullptr; }
-  std::shared_ptr<RepeatingTimer> makeTimer(Duration first, Duration interval, Duration leeway,
-                                            std::function<void()> handler) override {
-    timers.push_back({first, interval, leeway, std::move(handler)});
-    return std::make_shared<NullTimer>();
-  }
-
-  struct Timer {
-    Duration first, interval, leeway;
-    std::function<void()> handler;
-  };
-  std::vector<Timer> timers;
-
- private:
-  struct NullTimer final : RepeatingTimer {
-    void cancel() override {}
-  };
-  std::string label_ = "capture";
-};
-
 TEST(WindowTrackerLifetime, TimerHoldsTheTrackerWeakly) {
-  auto queue = std::make_shared<CapturingQueue>();
+  auto queue = std::make_shared<test::ManualQueue>();
   auto windows = std::make_shared<sim::SimWindows>(std::vector<SimWindow>{{"w1", 500, {0, 0, 800, 600}}});
   auto tracker = std::make_shared<WindowTracker>(queue, windows);
   int reports = 0;
@@ -163,22 +138,22 @@ TEST(WindowTrackerLifetime, TimerHoldsTheTrackerWeakly) {
   // Process 0 starts the timer but never reports.
   tracker->startTracking(0, std::nullopt);
   ASSERT_EQ(queue->timers.size(), 1u);
-  queue->timers[0].handler();
+  queue->timers[0]->handler();
   EXPECT_EQ(reports, 0);
   tracker->startTracking(500, std::nullopt);
   tracker->startTracking(500, std::nullopt);
   ASSERT_EQ(queue->timers.size(), 1u);
-  EXPECT_EQ(queue->timers[0].first, 250ms);
-  EXPECT_EQ(queue->timers[0].interval, 250ms);
-  EXPECT_EQ(queue->timers[0].leeway, Duration::zero());
+  EXPECT_EQ(queue->timers[0]->first, 250ms);
+  EXPECT_EQ(queue->timers[0]->interval, 250ms);
+  EXPECT_EQ(queue->timers[0]->leeway, Duration::zero());
   EXPECT_EQ(reports, 2);
 
-  queue->timers[0].handler();
+  queue->timers[0]->handler();
   EXPECT_EQ(reports, 3);
   std::weak_ptr<WindowTracker> weak = tracker;
   tracker.reset();
   EXPECT_TRUE(weak.expired());
-  queue->timers[0].handler();
+  queue->timers[0]->handler();
   EXPECT_EQ(reports, 3);
 }
 

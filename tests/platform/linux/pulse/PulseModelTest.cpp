@@ -9,30 +9,10 @@
 
 #include "platform/Queue.h"
 #include "platform/linux/pulse/PulseText.h"
+#include "support/ManualQueue.h"
 
 namespace velmora::linuxos::pulse {
 namespace {
-
-// Records what is queued so a test can see where blocks would run.
-class RecordingQueue final : public SerialQueue {
- public:
-  const std::string& label() const override { return label_; }
-  void async(std::function<void()> block) override { blocks.push_back(std::move(block)); }
-  std::shared_ptr<WorkItem> asyncAfter(Duration, std::function<void()>) override { return nullptr; }
-  std::shared_ptr<RepeatingTimer> makeTimer(Duration, Duration, Duration, std::function<void()>) override {
-    return nullptr;
-  }
-  void runAll() {
-    auto pending = std::move(blocks);
-    blocks.clear();
-    for (auto& block : pending)
-      block();
-  }
-  std::vector<std::function<void()>> blocks;
-
- private:
-  std::string label_ = "recording";
-};
 
 AudioObjectPropertyAddress global(AudioObjectPropertySelector selector) {
   return {selector, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMain};
@@ -273,7 +253,7 @@ TEST_F(PulseModelTest, StreamsAreProcessObjectsWithRunningFlagsAndListeners) {
   EXPECT_NE(first[0], sinkIds[0]);
   EXPECT_EQ(u32(first[0], kAudioProcessPropertyIsRunningOutput), 0u);
 
-  auto queue = std::make_shared<RecordingQueue>();
+  auto queue = std::make_shared<test::ManualQueue>();
   int running = 0;
   ASSERT_EQ(model.addPropertyListenerBlock(first[0], global(kAudioProcessPropertyIsRunningOutput), queue,
                                            [&](std::uint32_t, const AudioObjectPropertyAddress*) { ++running; }),
@@ -283,12 +263,12 @@ TEST_F(PulseModelTest, StreamsAreProcessObjectsWithRunningFlagsAndListeners) {
   apply(model.updateSinkInput(stream(20, false)));
   apply(model.updateSinkInput(stream(20, false, {{"media.name", "tone"}})));
   EXPECT_EQ(running, 0);
-  ASSERT_EQ(queue->blocks.size(), 1u);
-  queue->runAll();
+  ASSERT_EQ(queue->pending(), 1u);
+  queue->drain();
   EXPECT_EQ(running, 1);
   EXPECT_EQ(u32(first[0], kAudioProcessPropertyIsRunningOutput), 1u);
   apply(model.updateSinkInput(stream(20, true)));
-  queue->runAll();
+  queue->drain();
   EXPECT_EQ(running, 2);
 
   apply(model.updateSinkInput(stream(21, false)));
@@ -309,7 +289,7 @@ TEST_F(PulseModelTest, StreamsAreProcessObjectsWithRunningFlagsAndListeners) {
   EXPECT_EQ(std::set<AudioObjectID>({first[0], two[1], three[1]}).size(), 3u);
   apply(model.removeSinkInput(99));  // unknown: nothing
   EXPECT_EQ(fired[kAudioHardwarePropertyProcessObjectList], 3);
-  queue->runAll();
+  queue->drain();
   EXPECT_EQ(running, 2);
 }
 
