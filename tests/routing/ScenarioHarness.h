@@ -50,23 +50,19 @@ inline std::vector<std::string> withoutLog(const std::vector<std::string>& lines
   return out;
 }
 
+// Index of the first line equal to `line`, or -1.
+inline long indexOf(const std::vector<std::string>& lines, const std::string& line) {
+  const auto it = std::find(lines.begin(), lines.end(), line);
+  return it == lines.end() ? -1 : static_cast<long>(it - lines.begin());
+}
+
 inline bool contains(const std::vector<std::string>& lines, const std::string& line) {
-  for (const auto& l : lines)
-    if (l == line) return true;
-  return false;
+  return indexOf(lines, line) != -1;
 }
 
 inline bool anyContaining(const std::vector<std::string>& lines, const std::string& part) {
-  for (const auto& l : lines)
-    if (l.find(part) != std::string::npos) return true;
-  return false;
-}
-
-// Index of the first line equal to `line`, or -1.
-inline long indexOf(const std::vector<std::string>& lines, const std::string& line) {
-  for (std::size_t i = 0; i < lines.size(); ++i)
-    if (lines[i] == line) return static_cast<long>(i);
-  return -1;
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& l) { return l.find(part) != std::string::npos; });
 }
 
 inline const std::string kDisplays = R"j(
