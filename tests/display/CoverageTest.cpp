@@ -22,8 +22,6 @@ std::optional<DisplayID> display(const std::vector<ScreenInfo>& screens, Rect wi
 }
 
 TEST(Coverage, MoreThanHalfIsNeeded) {
-  EXPECT_EQ(device(kSideBySide, kBothMapped, {100, 100, 400, 300}), 100u);
-  EXPECT_EQ(device(kSideBySide, kBothMapped, {1500, 100, 400, 300}), 200u);
   // Exactly half on each: neither display qualifies.
   EXPECT_EQ(device(kSideBySide, kBothMapped, {800, 100, 400, 300}), std::nullopt);
   EXPECT_EQ(display(kSideBySide, {800, 100, 400, 300}), 1u);

