@@ -20,22 +20,11 @@ AudioObjectPropertyAddress global(AudioObjectPropertySelector selector) {
 
 SinkReply sink(std::uint32_t index, std::string name, std::optional<std::string> description,
                std::optional<std::uint32_t> card = std::nullopt, std::optional<std::string> port = std::nullopt) {
-  SinkReply reply;
-  reply.index = index;
-  reply.name = std::move(name);
-  reply.description = std::move(description);
-  reply.card = card;
-  reply.activePort = std::move(port);
-  reply.channels = 2;
-  return reply;
+  return {index, std::move(name), std::move(description), card, std::move(port), "", PortType::unknown, false, 2, {}};
 }
 
 SinkInputReply stream(std::uint32_t index, bool corked, Properties properties = {}) {
-  SinkInputReply reply;
-  reply.index = index;
-  reply.corked = corked;
-  reply.properties = std::move(properties);
-  return reply;
+  return {index, std::nullopt, corked, std::move(properties)};
 }
 
 class PulseModelTest : public ::testing::Test {
@@ -128,11 +117,10 @@ TEST_F(PulseModelTest, SinksAreDevicesWithOurOwnIdsInServerOrder) {
 
   EXPECT_EQ(text(ids[0], kAudioObjectPropertyName), "HDA Intel PCH HDMI 1");
   EXPECT_EQ(text(ids[4], kAudioObjectPropertyName), "a");  // no description: the sink's name
-  EXPECT_EQ(u32(ids[0], kAudioDevicePropertyTransportType), fourCharCode("hdmi"));
-  EXPECT_EQ(u32(ids[1], kAudioDevicePropertyTransportType), fourCharCode("usb "));
-  EXPECT_EQ(u32(ids[2], kAudioDevicePropertyTransportType), fourCharCode("blue"));
-  EXPECT_EQ(u32(ids[3], kAudioDevicePropertyTransportType), fourCharCode("dprt"));
-  EXPECT_EQ(u32(ids[4], kAudioDevicePropertyTransportType), fourCharCode("virt"));
+  const std::uint32_t transports[] = {fourCharCode("hdmi"), fourCharCode("usb "), fourCharCode("blue"),
+                                      fourCharCode("dprt"), fourCharCode("virt")};
+  for (std::size_t i = 0; i < ids.size(); ++i)
+    EXPECT_EQ(u32(ids[i], kAudioDevicePropertyTransportType), transports[i]) << i;
   EXPECT_EQ(u32(ids[0], kAudioDevicePropertyDeviceIsAlive), 1u);
   EXPECT_EQ(u32(ids[3], kAudioDevicePropertyDeviceIsAlive), 0u);
   EXPECT_EQ(u32(ids[0], kAudioDevicePropertyDeviceCanBeDefaultDevice, nullptr, kAudioObjectPropertyScopeOutput), 1u);
