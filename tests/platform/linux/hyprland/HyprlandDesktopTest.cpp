@@ -1,6 +1,8 @@
 #include "platform/linux/hyprland/HyprlandDesktop.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -16,36 +18,25 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// A compositor's two sockets, each served from a thread: requests get the
-// replies set here; events are written to whoever listens last.
+// A compositor's two sockets served from a thread: requests get the replies
+// set here; events are written to whoever listens.
 class FakeHyprland {
  public:
   FakeHyprland() {
-    dir_ = fs::temp_directory_path() / ("velmora-hypr-" + std::to_string(std::random_device()()));
+    std::random_device rd;
+    dir_ = fs::temp_directory_path() / ("velmora-hypr-" + std::to_string(rd()));
     fs::create_directories(dir_);
     requestFd_ = listenAt(paths().request);
     eventFd_ = listenAt(paths().events);
-    requestThread_ = std::thread([this] {
-      for (int fd; (fd = ::accept4(requestFd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;)
-        answer(fd);
-    });
-    eventThread_ = std::thread([this] {
-      for (int fd; (fd = ::accept4(eventFd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
-        dropListener();
-        std::lock_guard lock(mutex_);
-        listener_ = fd;
-      }
-    });
+    stopFd_ = ::eventfd(0, EFD_CLOEXEC);
+    thread_ = std::thread([this] { serve(); });
   }
   ~FakeHyprland() {
-    // Shutting a listening socket down wakes its accept.
-    ::shutdown(requestFd_, SHUT_RDWR);
-    ::shutdown(eventFd_, SHUT_RDWR);
-    requestThread_.join();
-    eventThread_.join();
-    dropListener();
-    ::close(requestFd_);
-    ::close(eventFd_);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] auto n = ::write(stopFd_, &one, sizeof one);
+    thread_.join();
+    for (int fd : {requestFd_, eventFd_, stopFd_, listener_})
+      if (fd >= 0) ::close(fd);
     fs::remove_all(dir_);
   }
 
@@ -82,6 +73,20 @@ class FakeHyprland {
     return fd;
   }
 
+  void serve() {
+    for (;;) {
+      pollfd fds[3] = {{requestFd_, POLLIN, 0}, {eventFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+      if (::poll(fds, 3, -1) < 0 || (fds[2].revents & POLLIN)) return;
+      if (fds[1].revents & POLLIN) {
+        const int fd = ::accept4(eventFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        std::lock_guard lock(mutex_);
+        if (listener_ >= 0) ::close(listener_);
+        listener_ = fd;
+      }
+      if (fds[0].revents & POLLIN) answer(::accept4(requestFd_, nullptr, nullptr, SOCK_CLOEXEC));
+    }
+  }
+
   void answer(int fd) {
     char command[256];
     const ssize_t n = ::recv(fd, command, sizeof command, 0);
@@ -99,12 +104,12 @@ class FakeHyprland {
   fs::path dir_;
   int requestFd_ = -1;
   int eventFd_ = -1;
+  int stopFd_ = -1;
   std::mutex mutex_;
   int listener_ = -1;
   int requests_ = 0;
   std::map<std::string, std::string> replies_;
-  std::thread requestThread_;
-  std::thread eventThread_;
+  std::thread thread_;
 };
 
 constexpr auto kPatience = 10s;
@@ -132,15 +137,6 @@ constexpr const char* kOneMonitor =
     R"([{"name": "DP-1", "model": "U2720Q", "x": 0, "y": 0, "width": 1920, "height": 1080, "scale": 1,
         "activeWorkspace": {"id": 1}}])";
 
-DesktopOptions optionsFor(FakeHyprland& fake, std::chrono::milliseconds readRefresh) {
-  DesktopOptions options;
-  options.locate = [&fake] { return SocketLocation{fake.paths(), ""}; };
-  options.firstRetry = 5ms;
-  options.readRefresh = readRefresh;
-  options.startupWait = 10s;
-  return options;
-}
-
 std::optional<Pid> firstPid(HyprlandDesktop& desktop) {
   auto windows = desktop.onScreenWindows();
   if (!windows || windows->empty()) return std::nullopt;
@@ -151,7 +147,12 @@ TEST(HyprlandDesktop, FollowsEventsAndComesBackAfterTheCompositorGoes) {
   FakeHyprland fake;
   fake.reply("j/clients", clientAt(42, 0));
   fake.reply("j/monitors", kOneMonitor);
-  HyprlandDesktop desktop(nullptr, optionsFor(fake, std::chrono::hours(1)));
+  DesktopOptions options;
+  options.locate = [&] { return SocketLocation{fake.paths(), ""}; };
+  options.firstRetry = 5ms;
+  options.readRefresh = std::chrono::hours(1);
+  options.startupWait = 10s;
+  HyprlandDesktop desktop(nullptr, options);
 
   // The first snapshot is there once the constructor returns.
   EXPECT_EQ(firstPid(desktop), 42);
@@ -188,7 +189,11 @@ TEST(HyprlandDesktop, ReadingTheSnapshotKeepsItFreshWithoutEvents) {
   FakeHyprland fake;
   fake.reply("j/clients", clientAt(42, 0));
   fake.reply("j/monitors", kOneMonitor);
-  HyprlandDesktop desktop(nullptr, optionsFor(fake, 20ms));
+  DesktopOptions options;
+  options.locate = [&] { return SocketLocation{fake.paths(), ""}; };
+  options.readRefresh = 20ms;
+  options.startupWait = 10s;
+  HyprlandDesktop desktop(nullptr, options);
   ASSERT_EQ(firstPid(desktop), 42);
 
   // A floating window dragged elsewhere sends no event.
