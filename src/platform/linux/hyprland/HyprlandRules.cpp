@@ -53,33 +53,12 @@ WindowOwners windowOwners(const std::vector<Client>& clients) {
   return owners;
 }
 
-DisplayID ConnectorIds::idFor(const std::string& connector) {
-  auto [it, added] = ids_.try_emplace(connector, static_cast<DisplayID>(ids_.size() + 1));
-  return it->second;
-}
-
 std::vector<PlatformScreen> screens(const std::vector<Monitor>& monitors, ConnectorIds& ids) {
-  std::vector<PlatformScreen> result;
-  std::vector<std::string> connectors;
-  for (const Monitor& monitor : monitors) {
-    if (!monitor.frame) continue;
-    PlatformScreen screen;
-    screen.screenNumber = PlatformValue{static_cast<std::int64_t>(ids.idFor(monitor.connector))};
-    screen.frame = *monitor.frame;
-    screen.localizedName = !monitor.model.empty()         ? monitor.model
-                           : !monitor.description.empty() ? monitor.description
-                                                          : monitor.connector;
-    result.push_back(std::move(screen));
-    connectors.push_back(monitor.connector);
-  }
-  std::map<std::string, int> uses;
-  for (const auto& screen : result)
-    ++uses[screen.localizedName];
-  for (std::size_t i = 0; i < result.size(); ++i) {
-    if (uses[result[i].localizedName] > 1 && result[i].localizedName != connectors[i])
-      result[i].localizedName += " (" + connectors[i] + ")";
-  }
-  return result;
+  std::vector<WaylandOutputInfo> outputs;
+  outputs.reserve(monitors.size());
+  for (const Monitor& monitor : monitors)
+    outputs.push_back({monitor.connector, "", monitor.model, monitor.description, monitor.frame});
+  return screensFromOutputs(outputs, ids);
 }
 
 }  // namespace velmora::linuxos::hyprland

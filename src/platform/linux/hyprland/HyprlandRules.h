@@ -2,7 +2,6 @@
 
 // What the platform seam sees of Hyprland's clients and monitors.
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -10,6 +9,7 @@
 #include "platform/Windows.h"
 #include "platform/linux/hyprland/HyprlandReplies.h"
 #include "platform/linux/proc/ProcApplications.h"
+#include "platform/linux/wayland/OutputRules.h"
 
 namespace velmora::linuxos::hyprland {
 
@@ -21,19 +21,7 @@ std::vector<WindowListEntry> onScreenWindows(const std::vector<Client>& clients,
 // pid → window class of every mapped window's owner.
 WindowOwners windowOwners(const std::vector<Client>& clients);
 
-// Display numbers handed out per connector name for the life of the process,
-// so that a monitor unplugged and plugged again keeps its number.
-class ConnectorIds {
- public:
-  DisplayID idFor(const std::string& connector);
-
- private:
-  std::map<std::string, DisplayID> ids_;
-};
-
-// Screens in Hyprland's order. A monitor is named by its model, else its
-// description, else its connector; names shared by several monitors get the
-// connector appended. Monitors without a usable frame are left out.
+// Screens in Hyprland's order, named and numbered as any Wayland output is.
 std::vector<PlatformScreen> screens(const std::vector<Monitor>& monitors, ConnectorIds& ids);
 
 }  // namespace velmora::linuxos::hyprland
