@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # A real desktop for the end-to-end tests and the benchmarks, made from Debian
 # packages only and runnable as root without systemd: Xvfb with three RandR
 # monitors, openbox, a PulseAudio or PipeWire sound server with one null sink
@@ -114,11 +115,17 @@ bed_dump() {
   grep -v 'libcamera' "$BED_DIR/sound.log" 2> /dev/null | tail -n 20
 }
 
-bed_start() {
-  BED_SERVER=${1:-pulse}
-  bed_require "$BED_SERVER"
-  BED_DIR=$(mktemp -d /tmp/velmora-bed-XXXXXX)
-  trap bed_stop EXIT
+# Makes BED_DIR, /tmp/velmora-NAME-XXXXXX, with the bed's runtime folder,
+# home and state in it, points the XDG and PulseAudio variables there, and
+# installs STOP as the EXIT trap, so the folder goes with the bed. The
+# caller's desktop session is forgotten: velmora picks its session from these
+# variables, and one left over from the desktop the tests run in would send
+# it to the wrong one.
+#   bed_make_dirs NAME STOP
+bed_make_dirs() {
+  BED_DIR=$(mktemp -d "/tmp/velmora-$1-XXXXXX") || exit 1
+  # shellcheck disable=SC2064 # STOP names a function, to be called on exit
+  trap "$2" EXIT
   trap 'exit 143' TERM INT
   mkdir -p "$BED_DIR/run" "$BED_DIR/home" "$BED_DIR/state"
   chmod 700 "$BED_DIR/run"
@@ -126,7 +133,14 @@ bed_start() {
   export XDG_STATE_HOME=$BED_DIR/state XDG_DATA_HOME=$BED_DIR/home/.local/share
   export PULSE_STATE_PATH=$BED_DIR/state/pulse PULSE_RUNTIME_PATH=$BED_DIR/run/pulse
   export PULSE_SERVER=unix:$BED_DIR/run/pulse/native
-  unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY PIPEWIRE_REMOTE
+  unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS PIPEWIRE_REMOTE SWAYSOCK I3SOCK
+  unset HYPRLAND_INSTANCE_SIGNATURE XDG_SESSION_TYPE XDG_CURRENT_DESKTOP VELMORA_SESSION
+}
+
+bed_start() {
+  BED_SERVER=${1:-pulse}
+  bed_require "$BED_SERVER"
+  bed_make_dirs bed bed_stop
   # The X server and the sound server start side by side; each takes a few
   # hundred milliseconds on its own.
   bed_launch_x

@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034
 # A GNOME Shell desktop for the end-to-end tests and the benchmark: headless
 # GNOME Shell on Wayland with two virtual monitors (the second at scale 2),
 # private session and system buses, Velmora's Shell extension installed (and
@@ -56,20 +57,11 @@ gbed_start() {
   gbed_require
   [ -f "$extension/extension.js" ] || bed_fail "no extension at $extension"
   BED_SERVER=pipewire
-  BED_DIR=$(mktemp -d /tmp/velmora-gnome-XXXXXX)
-  trap gbed_stop EXIT
-  trap 'exit 143' TERM INT
-  mkdir -p "$BED_DIR/run" "$BED_DIR/home/.config/glib-2.0/settings" "$BED_DIR/state" \
-    "$BED_DIR/home/.local/share/gnome-shell/extensions"
-  chmod 700 "$BED_DIR/run"
-  export XDG_RUNTIME_DIR=$BED_DIR/run HOME=$BED_DIR/home XDG_CONFIG_HOME=$BED_DIR/home/.config
-  export XDG_STATE_HOME=$BED_DIR/state XDG_DATA_HOME=$BED_DIR/home/.local/share
-  export PULSE_STATE_PATH=$BED_DIR/state/pulse PULSE_RUNTIME_PATH=$BED_DIR/run/pulse
-  export PULSE_SERVER=unix:$BED_DIR/run/pulse/native
+  bed_make_dirs gnome gbed_stop
+  mkdir -p "$XDG_CONFIG_HOME/glib-2.0/settings" "$XDG_DATA_HOME/gnome-shell/extensions"
   # Settings in a key file: no dconf service to start and stop.
   export GSETTINGS_BACKEND=keyfile
   export XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME
-  unset DISPLAY WAYLAND_DISPLAY PIPEWIRE_REMOTE
   cp -r "$extension" "$XDG_DATA_HOME/gnome-shell/extensions/$GBED_UUID"
   {
     echo "[org/gnome/shell]"

@@ -52,16 +52,7 @@ kde_bed_stop() {
 kde_bed_start() {
   kde_require
   BED_SERVER=pipewire
-  BED_DIR=$(mktemp -d /tmp/velmora-kde-XXXXXX)
-  trap kde_bed_stop EXIT
-  trap 'exit 143' TERM INT
-  mkdir -p "$BED_DIR/run" "$BED_DIR/home" "$BED_DIR/state"
-  chmod 700 "$BED_DIR/run"
-  export XDG_RUNTIME_DIR=$BED_DIR/run HOME=$BED_DIR/home XDG_CONFIG_HOME=$BED_DIR/home/.config
-  export XDG_STATE_HOME=$BED_DIR/state XDG_DATA_HOME=$BED_DIR/home/.local/share
-  export PULSE_STATE_PATH=$BED_DIR/state/pulse PULSE_RUNTIME_PATH=$BED_DIR/run/pulse
-  export PULSE_SERVER=unix:$BED_DIR/run/pulse/native
-  unset DISPLAY WAYLAND_DISPLAY PIPEWIRE_REMOTE SWAYSOCK HYPRLAND_INSTANCE_SIGNATURE
+  bed_make_dirs kde kde_bed_stop
   dbus-daemon --session --nofork --nopidfile --address="unix:path=$BED_DIR/run/bus" >> "$BED_DIR/dbus.log" 2>&1 &
   BED_PIDS+=($!)
   bed_wait 5 test -S "$BED_DIR/run/bus" || bed_fail "dbus-daemon did not start"

@@ -27,7 +27,8 @@ SWAY_PID=""
 # sway refuses to run as root. When run as root, runs SCRIPT ARGS... with the
 # BINARIES after them as nobody, from copies in a folder nobody can read (a
 # build tree may be private to root), and exits with its status; otherwise
-# returns.
+# returns. The scripts beside SCRIPT are copied with it, for what it sources
+# from its own folder.
 #   sway_bed_as_nobody SCRIPT ARGS... -- BINARIES...
 sway_bed_as_nobody() {
   [ "$(id -u)" = 0 ] || return 0
@@ -47,6 +48,7 @@ sway_bed_as_nobody() {
   mkdir -p "$stage/tests/e2e/sway" "$stage/$(dirname "$relative")"
   cp "$e2e/testbed.sh" "$e2e/expect.sh" "$stage/tests/e2e/"
   cp "$e2e"/sway/*.sh "$stage/tests/e2e/sway/"
+  cp "$(dirname "$script")"/*.sh "$stage/$(dirname "$relative")/"
   cp "$script" "$stage/$relative"
   local binary
   for binary in "$@"; do
@@ -74,17 +76,7 @@ sway_bed_require() {
 sway_bed_start() {
   BED_SERVER=${1:-pipewire}
   sway_bed_require "$BED_SERVER"
-  BED_DIR=$(mktemp -d /tmp/velmora-swaybed-XXXXXX)
-  trap sway_bed_stop EXIT
-  trap 'exit 143' TERM INT
-  mkdir -p "$BED_DIR/run" "$BED_DIR/home" "$BED_DIR/state"
-  chmod 700 "$BED_DIR/run"
-  export XDG_RUNTIME_DIR=$BED_DIR/run HOME=$BED_DIR/home XDG_CONFIG_HOME=$BED_DIR/home/.config
-  export XDG_STATE_HOME=$BED_DIR/state XDG_DATA_HOME=$BED_DIR/home/.local/share
-  export PULSE_STATE_PATH=$BED_DIR/state/pulse PULSE_RUNTIME_PATH=$BED_DIR/run/pulse
-  export PULSE_SERVER=unix:$BED_DIR/run/pulse/native
-  unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY PIPEWIRE_REMOTE DISPLAY SWAYSOCK I3SOCK
-  unset XDG_SESSION_TYPE XDG_CURRENT_DESKTOP HYPRLAND_INSTANCE_SIGNATURE VELMORA_SESSION
+  bed_make_dirs swaybed sway_bed_stop
   sway_bed_launch
   bed_launch_sound
   sway_bed_setup
