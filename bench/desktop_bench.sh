@@ -3,8 +3,9 @@
 # not by CTest; takes about five minutes):
 #   1. bench_linux_desktop: one window-list read and one playingProcesses,
 #      with mpv playing and tracked and 50 other windows open;
-#   2. the whole velmora process's CPU use over 60 s while it tracks mpv, and
-#      over 60 s with nothing playing, from /proc/PID/stat;
+#   2. the whole velmora process's CPU use and wake-ups over SECONDS (60 by
+#      default) while it tracks mpv, and over SECONDS with nothing playing,
+#      from /proc/PID/stat and status;
 #   3. its resident memory from /proc/PID/status, and what the resident pages
 #      are made of (largest mappings from /proc/PID/smaps);
 #   and 2. and 3. again for velmora_headless_probe, the same routing without
@@ -19,42 +20,18 @@ velmora=$build/src/app/shell/velmora
 bench=$build/bench/bench_linux_desktop
 probe=$build/bench/velmora_headless_probe
 BED_TOOL=$build/tests/e2e/velmora-e2e-tool
-for program in "$velmora" "$bench" "$probe" "$BED_TOOL"; do
-  [ -x "$program" ] || {
-    echo "missing $program: build velmora, bench_linux_desktop, velmora_headless_probe and velmora-e2e-tool first" >&2
-    exit 2
-  }
-done
-command -v xmessage > /dev/null || {
-  echo "xmessage (x11-utils) is needed for the extra windows" >&2
-  exit 2
-}
-
+here=$(dirname "$0")
 # shellcheck source=SCRIPTDIR/../tests/e2e/testbed.sh
-source "$(dirname "$0")/../tests/e2e/testbed.sh"
-
-ticks=$(getconf CLK_TCK)
-
-# utime + stime of all threads, in clock ticks.
-cpuTicks() { sed 's/.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'; }
-
-# Average share of one core over the next $2 seconds.
-cpuShare() {
-  local pid=$1 span=$2 before after start end
-  before=$(cpuTicks "$pid")
-  start=$EPOCHREALTIME
-  sleep "$span"
-  after=$(cpuTicks "$pid")
-  end=$EPOCHREALTIME
-  awk -v t=$((after - before)) -v hz="$ticks" -v s="$start" -v e="$end" \
-    'BEGIN { printf "%.3f%% of one core (%d ticks in %.1f s)", 100 * t / hz / (e - s), t, e - s }'
-}
-
-load() { cut -d' ' -f1-3 /proc/loadavg; }
+source "$here/../tests/e2e/testbed.sh"
+# shellcheck source=SCRIPTDIR/bench_common.sh
+source "$here/bench_common.sh"
+bench_need_built "velmora, bench_linux_desktop, velmora_headless_probe and velmora-e2e-tool" \
+  "$velmora" "$bench" "$probe" "$BED_TOOL"
+bench_need_command xmessage x11-utils "for the extra windows"
 
 memory() {
   local pid=$1
-  grep -E '^(VmRSS|RssAnon|RssFile|RssShmem|VmHWM):' "/proc/$pid/status" | tr -s ' \t' ' ' | paste -sd' '
+  bench_memory "$pid"
   grep -E '^Pss:' "/proc/$pid/smaps_rollup" | tr -s ' ' | sed 's/^/  proportional: /'
   echo "  resident by mapping (largest first, kB):"
   awk '/^[0-9a-f]+-[0-9a-f]+ / { name = (NF >= 6) ? $6 : "[anonymous]" }
@@ -72,8 +49,7 @@ memory() {
 measure() {
   local title=$1 binary=$2
   echo "== $title (${binary##*/})"
-  bed_mpv_command '{"command": ["set_property", "pause", false]}' || bed_fail "mpv did not resume"
-  bed_wait 10 bed_player_stream_running || bed_fail "mpv is not playing"
+  bench_resume_player
   bed_move_player 0
   bed_set_default borealis || bed_fail "could not reset the default sink"
   bed_start_velmora "$binary"
@@ -83,12 +59,11 @@ measure() {
   # Past the start-up work before the clock starts.
   sleep 2
   memory "$BED_VELMORA_PID"
-  echo "tracking mpv:    $(cpuShare "$BED_VELMORA_PID" "$seconds"), load $(load)"
-  bed_mpv_command '{"command": ["set_property", "pause", true]}' || bed_fail "mpv did not pause"
-  bed_wait 10 bed_player_stream_corked || bed_fail "mpv did not cork its stream"
-  # Forgotten 2 s after it was last heard.
-  sleep 3
-  echo "nothing playing: $(cpuShare "$BED_VELMORA_PID" "$seconds"), load $(load)"
+  echo "tracking mpv:"
+  bench_usage "$seconds" "$BED_VELMORA_PID"
+  bench_pause_player
+  echo "nothing playing:"
+  bench_usage "$seconds" "$BED_VELMORA_PID"
   memory "$BED_VELMORA_PID" | head -n 2
   bed_velmora_alive || bed_fail "$title exited"
   kill "$BED_VELMORA_PID"
@@ -96,7 +71,7 @@ measure() {
   BED_VELMORA_PID=""
 }
 
-echo "load before: $(load) on $(nproc) cores"
+echo "load before: $(bench_load) on $(nproc) cores"
 bed_start "$server"
 bed_start_player
 # 50 more top-level windows of other processes, across the monitors.
@@ -113,10 +88,9 @@ measure "velmora, the tray program" "$velmora"
 measure "routing without the tray shell" "$probe"
 
 echo "== reads (bench_linux_desktop), $(wmctrl -l | wc -l) windows, mpv playing"
-bed_mpv_command '{"command": ["set_property", "pause", false]}' || bed_fail "mpv did not resume"
-bed_wait 10 bed_player_stream_running || bed_fail "mpv is not playing"
+bench_resume_player
 bed_start_velmora "$velmora"
 bed_move_player 2
 bed_wait 10 bed_default_is cobalt || bed_fail "velmora did not follow mpv"
 "$bench" --benchmark_counters_tabular=true
-echo "load after: $(load)"
+echo "load after: $(bench_load)"

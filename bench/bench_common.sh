@@ -1,0 +1,85 @@
+# shellcheck shell=bash
+# What the desktop benchmarks share: the checks made before a bed starts, the
+# player paused and resumed, and the CPU, wake-up and memory figures read from
+# /proc. Source it from bash after testbed.sh (and the bed's own script, whose
+# bed_fail it uses).
+
+BENCH_TICKS=$(getconf CLK_TCK)
+
+# Stops the benchmark before anything started: bench_die MESSAGE...
+bench_die() {
+  echo "$*" >&2
+  exit 2
+}
+
+# Every PROGRAM built, or a word on which targets to build.
+#   bench_need_built TARGETS PROGRAM...
+bench_need_built() {
+  local targets=$1 program
+  shift
+  for program in "$@"; do
+    [ -x "$program" ] || bench_die "missing $program: build $targets first"
+  done
+}
+
+#   bench_need_command COMMAND PACKAGE PURPOSE
+bench_need_command() {
+  command -v "$1" > /dev/null || bench_die "$1 ($2) is needed $3"
+}
+
+bench_load() { cut -d' ' -f1-3 /proc/loadavg; }
+
+# utime + stime of all of a process's threads, in clock ticks.
+bench_cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" 2> /dev/null | awk '{ print $12 + $13 }'; }
+
+# Context switches of all of a process's threads: each is a wake-up, or a
+# preemption of one.
+bench_wakeups() {
+  awk '/^(non)?voluntary_ctxt_switches/ { n += $2 } END { print n + 0 }' /proc/"$1"/task/*/status 2> /dev/null
+}
+
+# What each PID costs over the next SPAN seconds, a line each, then the load
+# average at the end.
+#   bench_usage SPAN PID...
+bench_usage() {
+  local span=$1 pid start end ticks wakeups i=0 ticks0=() wakeups0=()
+  shift
+  for pid in "$@"; do
+    ticks0+=("$(bench_cpu_ticks "$pid")")
+    wakeups0+=("$(bench_wakeups "$pid")")
+  done
+  start=$EPOCHREALTIME
+  sleep "$span"
+  end=$EPOCHREALTIME
+  for pid in "$@"; do
+    ticks=$(bench_cpu_ticks "$pid")
+    wakeups=$(bench_wakeups "$pid")
+    if [ -z "$ticks" ] || [ -z "${ticks0[i]}" ]; then
+      echo "  pid $pid: not running at both ends of the measurement"
+    else
+      awk -v t=$((ticks - ticks0[i])) -v w=$((wakeups - wakeups0[i])) -v hz="$BENCH_TICKS" -v s="$start" -v e="$end" \
+        -v who="$(cat "/proc/$pid/comm" 2> /dev/null) (pid $pid)" \
+        'BEGIN { printf "  %s: %.3f%% of one core (%d ticks), %.1f wake-ups/s, over %.1f s\n",
+                        who, 100 * t / hz / (e - s), t, w / (e - s), e - s }'
+    fi
+    i=$((i + 1))
+  done
+  echo "  load: $(bench_load)"
+}
+
+# Resident memory of a process, on one line.
+bench_memory() {
+  grep -E '^(VmRSS|RssAnon|RssFile|RssShmem|VmHWM):' "/proc/$1/status" | tr -s ' \t' ' ' | paste -sd' '
+}
+
+bench_pause_player() {
+  bed_mpv_command '{"command": ["set_property", "pause", true]}' || bed_fail "mpv did not pause"
+  bed_wait 10 bed_player_stream_corked || bed_fail "mpv did not cork its stream"
+  # velmora forgets a player 2 s after it was last heard.
+  sleep 3
+}
+
+bench_resume_player() {
+  bed_mpv_command '{"command": ["set_property", "pause", false]}' || bed_fail "mpv did not resume"
+  bed_wait 10 bed_player_stream_running || bed_fail "mpv is not playing"
+}
