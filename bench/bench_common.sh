@@ -38,6 +38,13 @@ bench_wakeups() {
   awk '/^(non)?voluntary_ctxt_switches/ { n += $2 } END { print n + 0 }' /proc/"$1"/task/*/status 2> /dev/null
 }
 
+# The program a process runs, without comm's cut at 15 characters.
+bench_name() {
+  local program
+  program=$(tr '\0' '\n' 2> /dev/null < "/proc/$1/cmdline" | head -n1)
+  echo "${program##*/}"
+}
+
 # What each PID costs over the next SPAN seconds, a line each, then the load
 # average at the end.
 #   bench_usage SPAN PID...
@@ -58,7 +65,7 @@ bench_usage() {
       echo "  pid $pid: not running at both ends of the measurement"
     else
       awk -v t=$((ticks - ticks0[i])) -v w=$((wakeups - wakeups0[i])) -v hz="$BENCH_TICKS" -v s="$start" -v e="$end" \
-        -v who="$(cat "/proc/$pid/comm" 2> /dev/null) (pid $pid)" \
+        -v who="$(bench_name "$pid") (pid $pid)" \
         'BEGIN { printf "  %s: %.3f%% of one core (%d ticks), %.1f wake-ups/s, over %.1f s\n",
                         who, 100 * t / hz / (e - s), t, w / (e - s), e - s }'
     fi
