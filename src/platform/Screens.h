@@ -20,6 +20,8 @@ struct PlatformScreen {
   std::optional<PlatformValue> screenNumber;
   Rect frame;
   std::string localizedName;
+
+  bool operator==(const PlatformScreen&) const = default;
 };
 
 class ScreensSource {

@@ -21,12 +21,6 @@ const Logger& log() {
   return logger;
 }
 
-bool sameScreens(const std::vector<PlatformScreen>& a, const std::vector<PlatformScreen>& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const PlatformScreen& x, const PlatformScreen& y) {
-    return x.screenNumber == y.screenNumber && x.frame == y.frame && x.localizedName == y.localizedName;
-  });
-}
-
 // Events come in bursts (a focus change is two lines, a workspace switch
 // several); a short wait for the rest of a burst saves reading twice.
 constexpr milliseconds kBurstWait{15};
@@ -144,7 +138,7 @@ bool HyprlandDesktop::refresh(const SocketPaths& paths) {
   snapshot->windows = hyprland::onScreenWindows(*clients, *monitors);
   snapshot->owners = hyprland::windowOwners(*clients);
   snapshot->screens = hyprland::screens(*monitors, ids_);
-  const bool screensChanged = !sameScreens(snapshot->screens, reportedScreens_);
+  const bool screensChanged = snapshot->screens != reportedScreens_;
   if (screensChanged) reportedScreens_ = snapshot->screens;
   bool wasConnected = false;
   {

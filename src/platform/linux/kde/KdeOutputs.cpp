@@ -27,12 +27,6 @@ const Logger& outputsLog() {
 
 constexpr std::uint32_t kMaxVersion = 2;
 
-bool sameScreens(const std::vector<PlatformScreen>& a, const std::vector<PlatformScreen>& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const PlatformScreen& x, const PlatformScreen& y) {
-    return x.screenNumber == y.screenNumber && x.frame == y.frame && x.localizedName == y.localizedName;
-  });
-}
-
 struct Device {
   std::uint32_t globalName = 0;
   kde_output_device_v2* proxy = nullptr;
@@ -190,7 +184,7 @@ void KdeOutputs::publish(std::vector<PlatformScreen> screens) {
   {
     std::lock_guard lock(mutex_);
     available_ = true;
-    if (sameScreens(screens_, screens)) return;
+    if (screens_ == screens) return;
     screens_ = std::move(screens);
   }
   if (onChange_) onChange_();

@@ -227,10 +227,7 @@ void WaylandOutputs::Impl::publish() {
   {
     std::lock_guard lock(mutex);
     auto next = screensFromOutputs(infos, ids);
-    changed = !(next.size() == screens.size() &&
-                std::equal(next.begin(), next.end(), screens.begin(), [](const auto& a, const auto& b) {
-                  return a.screenNumber == b.screenNumber && a.frame == b.frame && a.localizedName == b.localizedName;
-                }));
+    changed = next != screens;
     screens = std::move(next);
     snapshot = std::move(infos);
   }
