@@ -32,11 +32,15 @@ constexpr pa_usec_t kMaxRetry = 2 * PA_USEC_PER_SEC;
 constexpr pa_usec_t kStartupWait = 1 * PA_USEC_PER_SEC;
 constexpr pa_usec_t kSetWait = 2 * PA_USEC_PER_SEC;
 // PipeWire's session manager moves the default a moment after the server
-// accepts the request.
+// accepts the request, and the server tells us within milliseconds. Past the
+// first wait, the default is read over a new connection: pipewire-pulse
+// (seen with 0.3.65) can leave a long-lived client's view on the old default
+// while new clients see the new one, and never tell the old client.
+constexpr pa_usec_t kDefaultNoticeWait = 200 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kDefaultSettleWait = 1 * PA_USEC_PER_SEC;
-// When it has not moved by then, the default is read again at these delays:
-// a server that moves it later without telling its clients (seen on a loaded
-// PipeWire) would otherwise leave the model on the old default for good.
+// When it has not moved by then, the default is read again, the same way, at
+// these delays: a server that moves it later without telling us would
+// otherwise leave the model on the old default for good.
 constexpr pa_usec_t kDefaultRereads[] = {250 * PA_USEC_PER_MSEC, 1 * PA_USEC_PER_SEC, 3 * PA_USEC_PER_SEC,
                                          8 * PA_USEC_PER_SEC};
 // Initial lists read on each connection: server, sinks, cards, clients, sink
@@ -83,6 +87,9 @@ class PulseClient final : public PulseAudioObjects {
     rereads_.clear();
     dropContextLocked();
     releaseDeadContextLocked();
+    dropProbeLocked();
+    if (deadProbe_) pa_context_unref(deadProbe_);
+    deadProbe_ = nullptr;
     pa_threaded_mainloop_unlock(loop_);
     pa_threaded_mainloop_stop(loop_);
     pa_threaded_mainloop_free(loop_);
@@ -156,6 +163,11 @@ class PulseClient final : public PulseAudioObjects {
   static void onClient(pa_context* context, const pa_client_info* info, int eol, void* self);
   static void onSetDefault(pa_context* context, int success, void* wait);
   static void onRetry(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* self);
+  bool settleDefaultLocked(AudioDeviceID device);
+  void probeDefaultLocked();
+  void dropProbeLocked();
+  static void onProbeState(pa_context* context, void* self);
+  static void onProbeServer(pa_context* context, const pa_server_info* info, void* self);
   void scheduleDefaultRereadsLocked();
   static void onReread(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* self);
 
@@ -171,6 +183,10 @@ class PulseClient final : public PulseAudioObjects {
   // The fields below are touched with the loop's lock held.
   pa_context* context_ = nullptr;
   pa_context* deadContext_ = nullptr;
+  // The short-lived connection that reads the default (see above), and one
+  // that has finished, unreferenced outside its own callbacks.
+  pa_context* probe_ = nullptr;
+  pa_context* deadProbe_ = nullptr;
   pa_time_event* retry_ = nullptr;
   std::vector<pa_time_event*> rereads_;
   pa_usec_t retryDelay_ = kFirstRetry;
@@ -257,6 +273,58 @@ void PulseClient::onRetry(pa_mainloop_api* api, pa_time_event* event, const stru
   if (!client.stopping_ && !client.context_) client.connectLocked();
 }
 
+bool PulseClient::settleDefaultLocked(AudioDeviceID device) {
+  const auto settled = [&] { return model_.defaultSink() == device || !context_; };
+  if (waitLocked(settled, kDefaultNoticeWait)) return true;
+  probeDefaultLocked();
+  return waitLocked([&] { return settled() || !probe_; }, kDefaultSettleWait - kDefaultNoticeWait) && settled();
+}
+
+void PulseClient::probeDefaultLocked() {
+  if (probe_ || stopping_ || !context_ || loading_) return;
+  if (deadProbe_) pa_context_unref(deadProbe_);
+  deadProbe_ = nullptr;
+  probe_ = pa_context_new(api(), "Velmora");
+  if (!probe_) return;
+  pa_context_set_state_callback(probe_, &PulseClient::onProbeState, this);
+  if (pa_context_connect(probe_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) dropProbeLocked();
+}
+
+void PulseClient::dropProbeLocked() {
+  if (!probe_) return;
+  pa_context_set_state_callback(probe_, nullptr, nullptr);
+  pa_context_disconnect(probe_);
+  if (deadProbe_) pa_context_unref(deadProbe_);
+  deadProbe_ = probe_;
+  probe_ = nullptr;
+}
+
+void PulseClient::onProbeState(pa_context* context, void* self) {
+  auto& client = from(self);
+  if (context != client.probe_) return;
+  switch (pa_context_get_state(context)) {
+    case PA_CONTEXT_READY:
+      release(pa_context_get_server_info(context, &PulseClient::onProbeServer, self));
+      break;
+    case PA_CONTEXT_FAILED:
+    case PA_CONTEXT_TERMINATED:
+      client.dropProbeLocked();
+      pa_threaded_mainloop_signal(client.loop_, 0);
+      break;
+    default:
+      break;
+  }
+}
+
+void PulseClient::onProbeServer(pa_context* context, const pa_server_info* info, void* self) {
+  auto& client = from(self);
+  if (context != client.probe_) return;
+  // Only into a model that is loaded from the same server.
+  if (info && client.context_ && !client.loading_) client.apply(client.model_.updateServer(serverReply(*info)));
+  client.dropProbeLocked();
+  pa_threaded_mainloop_signal(client.loop_, 0);
+}
+
 void PulseClient::scheduleDefaultRereadsLocked() {
   // A later set replaces the rereads of an earlier one.
   for (pa_time_event* reread : rereads_)
@@ -274,8 +342,7 @@ void PulseClient::onReread(pa_mainloop_api* api, pa_time_event* event, const str
   auto& client = from(self);
   std::erase(client.rereads_, event);
   api->time_free(event);
-  if (client.context_ && !client.loading_ && pa_context_get_state(client.context_) == PA_CONTEXT_READY)
-    release(pa_context_get_server_info(client.context_, &PulseClient::onServer<false>, self));
+  client.probeDefaultLocked();
 }
 
 void PulseClient::onState(pa_context* context, void* self) {
@@ -489,8 +556,7 @@ OSStatus PulseClient::setPropertyData(AudioObjectID object, const AudioObjectPro
     pa_operation_cancel(operation);
   }
   pa_operation_unref(operation);
-  if (wait.ok && !waitLocked([&] { return model_.defaultSink() == device || !context_; }, kDefaultSettleWait))
-    scheduleDefaultRereadsLocked();
+  if (wait.ok && !settleDefaultLocked(device)) scheduleDefaultRereadsLocked();
   pa_threaded_mainloop_unlock(loop_);
   return wait.ok ? kAudioHardwareNoError : kAudioHardwareUnspecifiedError;
 }
