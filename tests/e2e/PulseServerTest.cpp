@@ -221,6 +221,21 @@ TEST_F(PulseServerTest, FollowsARealServerThroughARestart) {
   ASSERT_TRUE(waitFor([&] { return fired_[kAudioHardwarePropertyDefaultOutputDevice] == 2; }));
   EXPECT_EQ(defaultDevice(), back);
 
+  // The default sink goes away: the model takes the server's fallback.
+  ASSERT_EQ(pactl({"load-module", "module-null-sink", "sink_name=c"}), 0);
+  ASSERT_TRUE(waitFor([&] { return list(kAudioHardwarePropertyDevices).size() == 3; }));
+  const int beforeC = firedCount(kAudioHardwarePropertyDefaultOutputDevice);
+  ASSERT_EQ(pactl({"set-default-sink", "c"}), 0);
+  ASSERT_TRUE(waitFor([&] { return fired_[kAudioHardwarePropertyDefaultOutputDevice] > beforeC; }));
+  EXPECT_NE(defaultDevice(), sinks[0]);
+  EXPECT_NE(defaultDevice(), sinks[1]);
+  ASSERT_EQ(run({"/bin/sh", "-c", "pactl unload-module $(pactl list short modules | awk '/sink_name=c/ {print $1}')"}),
+            0);
+  ASSERT_TRUE(waitFor([&] {
+    const AudioObjectID now = defaultDevice();
+    return list(kAudioHardwarePropertyDevices).size() == 2 && (now == sinks[0] || now == sinks[1]);
+  }));
+
   // A playing stream is a running process object with the player's pid.
   const std::string pacat = findProgram("pacat");
   if (!pacat.empty()) {

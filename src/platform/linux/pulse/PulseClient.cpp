@@ -164,7 +164,7 @@ class PulseClient final : public PulseAudioObjects {
   static void onSetDefault(pa_context* context, int success, void* wait);
   static void onRetry(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* self);
   bool settleDefaultLocked(AudioDeviceID device);
-  void probeDefaultLocked();
+  bool probeDefaultLocked();
   void dropProbeLocked();
   static void onProbeState(pa_context* context, void* self);
   static void onProbeServer(pa_context* context, const pa_server_info* info, void* self);
@@ -280,14 +280,17 @@ bool PulseClient::settleDefaultLocked(AudioDeviceID device) {
   return waitLocked([&] { return settled() || !probe_; }, kDefaultSettleWait - kDefaultNoticeWait) && settled();
 }
 
-void PulseClient::probeDefaultLocked() {
-  if (probe_ || stopping_ || !context_ || loading_) return;
+// Whether a read over a new connection is under way.
+bool PulseClient::probeDefaultLocked() {
+  if (probe_) return true;
+  if (stopping_ || !context_ || loading_) return false;
   if (deadProbe_) pa_context_unref(deadProbe_);
   deadProbe_ = nullptr;
   probe_ = pa_context_new(api(), "Velmora");
-  if (!probe_) return;
+  if (!probe_) return false;
   pa_context_set_state_callback(probe_, &PulseClient::onProbeState, this);
   if (pa_context_connect(probe_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) dropProbeLocked();
+  return probe_ != nullptr;
 }
 
 void PulseClient::dropProbeLocked() {
@@ -417,8 +420,10 @@ void PulseClient::onEvent(pa_context* context, pa_subscription_event_type_t type
     case PA_SUBSCRIPTION_EVENT_SINK:
       if (removed) {
         client.apply(client.model_.removeSink(index));
-        // The server has moved its default away from the removed sink.
-        release(pa_context_get_server_info(context, &PulseClient::onServer<false>, self));
+        // The server has moved its default away from the removed sink. Our
+        // own connection may still hold an old default (see above).
+        if (!client.probeDefaultLocked())
+          release(pa_context_get_server_info(context, &PulseClient::onServer<false>, self));
       } else {
         release(pa_context_get_sink_info_by_index(context, index, &PulseClient::onSink<false>, self));
       }
