@@ -86,10 +86,8 @@ class PulseClient final : public PulseAudioObjects {
       api()->time_free(reread);
     rereads_.clear();
     dropContextLocked();
-    releaseDeadContextLocked();
     dropProbeLocked();
-    if (deadProbe_) pa_context_unref(deadProbe_);
-    deadProbe_ = nullptr;
+    releaseDeadContextLocked();
     pa_threaded_mainloop_unlock(loop_);
     pa_threaded_mainloop_stop(loop_);
     pa_threaded_mainloop_free(loop_);
@@ -254,8 +252,10 @@ void PulseClient::dropContextLocked() {
 }
 
 void PulseClient::releaseDeadContextLocked() {
-  if (deadContext_) pa_context_unref(deadContext_);
-  deadContext_ = nullptr;
+  for (pa_context** dead : {&deadContext_, &deadProbe_}) {
+    if (*dead) pa_context_unref(*dead);
+    *dead = nullptr;
+  }
 }
 
 void PulseClient::scheduleRetryLocked() {
@@ -277,15 +277,14 @@ bool PulseClient::settleDefaultLocked(AudioDeviceID device) {
   const auto settled = [&] { return model_.defaultSink() == device || !context_; };
   if (waitLocked(settled, kDefaultNoticeWait)) return true;
   probeDefaultLocked();
-  return waitLocked([&] { return settled() || !probe_; }, kDefaultSettleWait - kDefaultNoticeWait) && settled();
+  waitLocked([&] { return settled() || !probe_; }, kDefaultSettleWait - kDefaultNoticeWait);
+  return settled();
 }
 
 // Whether a read over a new connection is under way.
 bool PulseClient::probeDefaultLocked() {
   if (probe_) return true;
   if (stopping_ || !context_ || loading_) return false;
-  if (deadProbe_) pa_context_unref(deadProbe_);
-  deadProbe_ = nullptr;
   probe_ = pa_context_new(api(), "Velmora");
   if (!probe_) return false;
   pa_context_set_state_callback(probe_, &PulseClient::onProbeState, this);
@@ -297,7 +296,7 @@ void PulseClient::dropProbeLocked() {
   if (!probe_) return;
   pa_context_set_state_callback(probe_, nullptr, nullptr);
   pa_context_disconnect(probe_);
-  if (deadProbe_) pa_context_unref(deadProbe_);
+  releaseDeadContextLocked();
   deadProbe_ = probe_;
   probe_ = nullptr;
 }
