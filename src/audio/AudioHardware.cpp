@@ -112,6 +112,20 @@ std::optional<std::string> AudioHardware::deviceName(AudioDeviceID device) const
   return readString(*objects_, device, globalAddress(kAudioObjectPropertyName));
 }
 
+std::optional<std::string> AudioHardware::deviceUID(AudioDeviceID device) const {
+  if (!objects_) return std::nullopt;
+  auto uid = readString(*objects_, device, globalAddress(kAudioDevicePropertyDeviceUID));
+  if (uid && uid->empty()) return std::nullopt;
+  return uid;
+}
+
+std::optional<std::string> AudioHardware::deviceMonitorName(AudioDeviceID device) const {
+  if (!objects_) return std::nullopt;
+  auto name = readString(*objects_, device, globalAddress(kAudioDevicePropertyMonitorName));
+  if (name && name->empty()) return std::nullopt;
+  return name;
+}
+
 bool AudioHardware::canBeDefaultOutputDevice(AudioDeviceID device) const {
   if (!objects_) return false;
   return readFlag(*objects_, device, outputAddress(kAudioDevicePropertyDeviceCanBeDefaultDevice));

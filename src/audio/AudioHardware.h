@@ -32,6 +32,10 @@ class AudioHardware {
   OSStatus addDefaultOutputDeviceListener(std::shared_ptr<SerialQueue> queue, std::function<void()> block) const;
   std::vector<AudioDeviceID> outputDevices() const;
   std::optional<std::string> deviceName(AudioDeviceID device) const;
+  // The device's stable name; none when it has none or the read fails.
+  std::optional<std::string> deviceUID(AudioDeviceID device) const;
+  // The attached monitor's own name; none when there is none.
+  std::optional<std::string> deviceMonitorName(AudioDeviceID device) const;
   bool canBeDefaultOutputDevice(AudioDeviceID device) const;
   bool deviceIsAlive(AudioDeviceID device) const;
   std::uint32_t transportType(AudioDeviceID device) const;

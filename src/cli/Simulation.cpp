@@ -5,6 +5,7 @@
 #include <string>
 
 #include "audio/AudioProcessMonitor.h"
+#include "display/SpeakerBindings.h"
 #include "platform/Log.h"
 #include "platform/sim/SimDesktop.h"
 #include "routing/RoutingCoordinator.h"
@@ -34,6 +35,26 @@ class TranscriptLog final : public LogSink {
   sim::VirtualScheduler& scheduler_;
   SimulationStats& stats_;
 };
+
+// What a display's speakers menu does with the user's pick.
+void chooseSpeakers(sim::SimDesktop& desktop, DisplayID displayID, AudioDeviceID device) {
+  std::optional<DisplayIdentity> display;
+  std::vector<DisplayIdentity> connected;
+  for (const PlatformScreen& screen : desktop.screens().screens()) {
+    const auto id = toUInt32(screen.screenNumber);
+    if (!id) continue;
+    connected.push_back(screen.identity);
+    if (*id == displayID && !display) display = screen.identity;
+  }
+  if (!display) return;
+  std::optional<std::string> uid;
+  if (device != 0) {
+    const auto chosen = desktop.audio().device(device);
+    if (!chosen || !chosen->uid) return;
+    uid = chosen->uid;
+  }
+  velmora::chooseSpeakers(desktop.speakerChoices(), *display, connected, uid);
+}
 
 // Restores the previous process-wide log sink when the run ends.
 class SinkScope {
@@ -80,7 +101,11 @@ SimulationStats runSimulation(const sim::Scenario& scenario, std::ostream& out, 
     if (event.at > scenario.until) break;
     // Events at an instant come before the queue work due at that instant.
     scheduler.runBefore(sim::seconds(event.at));
-    desktop.apply(event);
+    if (event.kind == sim::ScenarioEvent::Kind::chooseSpeakers) {
+      chooseSpeakers(desktop, event.display, event.device);
+    } else {
+      desktop.apply(event);
+    }
   }
   scheduler.runUntil(sim::seconds(scenario.until));
   out.flush();

@@ -1,15 +1,15 @@
 #include "display/DisplayAudioMapper.h"
 
 #include "display/NameText.h"
+#include "display/SpeakerBindings.h"
 
 namespace velmora {
 
 namespace {
 
 template <class Visit>
-void forEachUsableScreen(const std::shared_ptr<ScreensSource>& source, Visit&& visit) {
-  if (!source) return;
-  for (const PlatformScreen& screen : source->screens()) {
+void forEachUsableScreen(const std::vector<PlatformScreen>& screens, Visit&& visit) {
+  for (const PlatformScreen& screen : screens) {
     // A screen without a usable number cannot be keyed; it is left out.
     const std::optional<DisplayID> id = toUInt32(screen.screenNumber);
     if (!id) continue;
@@ -20,11 +20,19 @@ void forEachUsableScreen(const std::shared_ptr<ScreensSource>& source, Visit&& v
 }  // namespace
 
 std::vector<ScreenInfo> DisplayAudioMapper::currentScreens() const {
+  return usableScreens(readScreens());
+}
+
+std::vector<ScreenInfo> DisplayAudioMapper::usableScreens(const std::vector<PlatformScreen>& screens) {
   std::vector<ScreenInfo> result;
-  forEachUsableScreen(screens_, [&](DisplayID id, const PlatformScreen& screen) {
+  forEachUsableScreen(screens, [&](DisplayID id, const PlatformScreen& screen) {
     result.push_back(ScreenInfo{id, screen.frame, screen.localizedName});
   });
   return result;
+}
+
+std::vector<PlatformScreen> DisplayAudioMapper::readScreens() const {
+  return screens_ ? screens_->screens() : std::vector<PlatformScreen>{};
 }
 
 std::vector<std::string> DisplayAudioMapper::nameTokens(std::string_view name) {
@@ -47,6 +55,22 @@ std::optional<SpeakerPairing> DisplayAudioMapper::pairSpeakers(std::string_view 
   // which display they belong to.
   const bool wholeNameCounts = displayWords.size() > 1 || !displayTokens.empty();
   if (candidates.empty()) return std::nullopt;
+
+  // The monitor's own name, exactly: it comes from the same EDID as the
+  // display's. Two devices with it leave the choice to the rules below.
+  const icu::UnicodeString wanted = nametext::trimmed(nametext::decode(displayName));
+  std::optional<AudioDeviceID> byEld;
+  int eldMatches = 0;
+  if (!wanted.isEmpty()) {
+    for (AudioDeviceID device : candidates) {
+      const std::optional<std::string> monitor = audio_.deviceMonitorName(device);
+      if (monitor && nametext::equalIgnoringCase(nametext::trimmed(nametext::decode(*monitor)), wanted)) {
+        byEld = device;
+        ++eldMatches;
+      }
+    }
+  }
+  if (eldMatches == 1) return SpeakerPairing{*byEld, PairingBasis::eldName};
 
   std::optional<AudioDeviceID> mostShared;
   int mostSharedScore = 0;
@@ -88,18 +112,63 @@ std::optional<AudioDeviceID> DisplayAudioMapper::bestDevice(std::string_view dis
   return pairing->device;
 }
 
-DisplayPairings DisplayAudioMapper::buildPairings() const {
+std::vector<AudioDeviceID> DisplayAudioMapper::candidateDevices() const {
   std::vector<AudioDeviceID> candidates;
   for (AudioDeviceID device : audio_.outputDevices()) {
     if (audio_.canBeDefaultOutputDevice(device)) candidates.push_back(device);
   }
+  return candidates;
+}
+
+DisplayPairings DisplayAudioMapper::buildPairings() const {
+  return buildPairings(readScreens(), candidateDevices());
+}
+
+DisplayPairings DisplayAudioMapper::buildPairings(const std::vector<PlatformScreen>& screens,
+                                                  const std::vector<AudioDeviceID>& candidates) const {
+  const std::vector<SpeakerBinding> bindings = choices_ ? choices_->bindings() : std::vector<SpeakerBinding>{};
+  std::vector<DisplayIdentity> connected;
+  if (!bindings.empty()) {
+    forEachUsableScreen(screens,
+                        [&](DisplayID, const PlatformScreen& screen) { connected.push_back(screen.identity); });
+  }
+  // A bound device counts only while it is here and can be the default.
+  auto boundDevice = [&](const PlatformScreen& screen) -> std::optional<AudioDeviceID> {
+    if (bindings.empty()) return std::nullopt;
+    const std::optional<SpeakerBinding> binding = bindingFor(screen.identity, connected, bindings);
+    if (!binding) return std::nullopt;
+    for (AudioDeviceID device : candidates) {
+      if (audio_.deviceUID(device) == binding->deviceUID) return device;
+    }
+    return std::nullopt;
+  };
+
   DisplayPairings pairings;
-  forEachUsableScreen(screens_, [&](DisplayID id, const PlatformScreen& screen) {
-    if (const std::optional<SpeakerPairing> pairing = pairSpeakers(screen.localizedName, candidates)) {
+  forEachUsableScreen(screens, [&](DisplayID id, const PlatformScreen& screen) {
+    if (const std::optional<AudioDeviceID> bound = boundDevice(screen)) {
+      pairings[id] = SpeakerPairing{*bound, PairingBasis::userChoice};
+    } else if (const std::optional<SpeakerPairing> pairing = pairSpeakers(screen.localizedName, candidates)) {
       pairings[id] = *pairing;
     }
   });
   return pairings;
+}
+
+DisplaySpeakers DisplayAudioMapper::displaySpeakers(const std::vector<PlatformScreen>& screens,
+                                                    const std::vector<AudioDeviceID>& candidates,
+                                                    const DisplayPairings& pairings) const {
+  DisplaySpeakers result;
+  forEachUsableScreen(screens, [&](DisplayID id, const PlatformScreen& screen) {
+    const auto pairing = pairings.find(id);
+    result.displays.push_back({id, screen.localizedName, screen.identity,
+                               pairing == pairings.end() ? std::nullopt : std::optional(pairing->second)});
+  });
+  for (AudioDeviceID device : candidates) {
+    const std::optional<std::string> name = audio_.deviceName(device);
+    if (!name) continue;
+    result.devices.push_back({device, *name, audio_.deviceUID(device)});
+  }
+  return result;
 }
 
 DisplayMap DisplayAudioMapper::buildDisplayMap() const {

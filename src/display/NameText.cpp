@@ -178,6 +178,19 @@ bool containsRun(const std::vector<icu::UnicodeString>& words, const std::vector
   return false;
 }
 
+icu::UnicodeString trimmed(const icu::UnicodeString& text) {
+  int32_t begin = 0;
+  int32_t end = text.length();
+  while (begin < end && isSeparator(text.char32At(begin)))
+    begin = text.moveIndex32(begin, 1);
+  while (end > begin) {
+    const int32_t last = text.moveIndex32(end, -1);
+    if (!isSeparator(text.char32At(last))) break;
+    end = last;
+  }
+  return icu::UnicodeString(text, begin, end - begin);
+}
+
 bool equalIgnoringCase(const icu::UnicodeString& a, const icu::UnicodeString& b) {
   if (const icu::Collator* collator = sharedCollator()) {
     UErrorCode status = U_ZERO_ERROR;

@@ -31,6 +31,9 @@ std::vector<icu::UnicodeString> tokens(const icu::UnicodeString& name);
 // equalIgnoringCase. An empty run occurs nowhere.
 bool containsRun(const std::vector<icu::UnicodeString>& words, const std::vector<icu::UnicodeString>& run);
 
+// The text without white space at either end.
+icu::UnicodeString trimmed(const icu::UnicodeString& text);
+
 // Case-insensitive, accent-sensitive equality under the default locale.
 bool equalIgnoringCase(const icu::UnicodeString& a, const icu::UnicodeString& b);
 

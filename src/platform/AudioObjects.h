@@ -62,6 +62,13 @@ constexpr AudioObjectPropertySelector kAudioObjectPropertyName = fourCharCode("l
 constexpr AudioObjectPropertySelector kAudioDevicePropertyDeviceCanBeDefaultDevice = fourCharCode("dflt");
 constexpr AudioObjectPropertySelector kAudioDevicePropertyDeviceIsAlive = fourCharCode("livn");
 constexpr AudioObjectPropertySelector kAudioDevicePropertyTransportType = fourCharCode("tran");
+// A string that names the device across restarts and re-plugging (the sound
+// server's own name for it, not its description); none for a device that has
+// no such name.
+constexpr AudioObjectPropertySelector kAudioDevicePropertyDeviceUID = fourCharCode("uid ");
+// The name the attached monitor gives itself in its ELD (HDMI, DisplayPort);
+// none when the device knows of no monitor.
+constexpr AudioObjectPropertySelector kAudioDevicePropertyMonitorName = fourCharCode("mnam");
 constexpr AudioObjectPropertySelector kAudioProcessPropertyIsRunningOutput = fourCharCode("piro");
 constexpr AudioObjectPropertySelector kAudioProcessPropertyPID = fourCharCode("ppid");
 constexpr AudioObjectPropertySelector kAudioProcessPropertyBundleID = fourCharCode("pbid");

@@ -6,6 +6,7 @@
 #include "platform/AudioObjects.h"
 #include "platform/Queue.h"
 #include "platform/Screens.h"
+#include "platform/SpeakerChoices.h"
 #include "platform/Windows.h"
 
 namespace velmora {
@@ -14,6 +15,8 @@ namespace velmora {
 struct Platform {
   std::shared_ptr<AudioObjects> audio;
   std::shared_ptr<ScreensSource> screens;
+  // The speakers the user bound to displays by hand; none: automatic only.
+  std::shared_ptr<SpeakerChoices> speakerChoices;
   std::shared_ptr<WindowSource> windows;
   std::shared_ptr<Applications> applications;
   std::shared_ptr<SerialQueue> mainQueue;

@@ -13,6 +13,18 @@ namespace velmora {
 
 class SerialQueue;
 
+// Who a monitor is, from its EDID, and where it is plugged in: what tells a
+// display apart across re-plugging and reboots. Any part may be unknown.
+struct DisplayIdentity {
+  std::optional<std::string> maker;
+  std::optional<std::string> model;
+  std::optional<std::string> serial;
+  // The port, as the session names it (HDMI-A-1, DP-2).
+  std::optional<std::string> connector;
+
+  bool operator==(const DisplayIdentity&) const = default;
+};
+
 // One attached screen as the platform describes it.
 struct PlatformScreen {
   // The screen number as stored; missing, or of a type or range that is not
@@ -20,6 +32,7 @@ struct PlatformScreen {
   std::optional<PlatformValue> screenNumber;
   Rect frame;
   std::string localizedName;
+  DisplayIdentity identity = {};
 
   bool operator==(const PlatformScreen&) const = default;
 };

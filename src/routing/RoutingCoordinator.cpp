@@ -27,7 +27,7 @@ RoutingCoordinator::RoutingCoordinator(Private, Platform platform)
       followedApps_(supportedMediaApps()),
       lookupQueue_(platform_.lookupQueue ? platform_.lookupQueue : platform_.mainQueue),
       routingQueue(platform_.makeSerialQueue(kRoutingQueueLabel)),
-      mapper(audio_, platform_.screens) {
+      mapper(audio_, platform_.screens, platform_.speakerChoices) {
   if (platform_.applications) {
     for (auto& id : platform_.applications->additionalMediaApps())
       followedApps_.insert(id);
@@ -42,6 +42,7 @@ WindowTracker& RoutingCoordinator::windowTracker() {
 }
 
 void RoutingCoordinator::startRouting() {
+  publishDisplays_ = static_cast<bool>(onDisplaysChanged);
   std::weak_ptr<RoutingCoordinator> weak = weak_from_this();
   routingQueue->async([weak] {
     auto self = weak.lock();
@@ -70,6 +71,12 @@ void RoutingCoordinator::installObservers() {
       if (auto s = weak.lock()) s->reloadDisplays(nullptr);
     });
   }
+  // A speaker chosen by hand pairs afresh, like a change of the displays.
+  if (platform_.speakerChoices) {
+    platform_.speakerChoices->observeChanges(platform_.mainQueue, [weak] {
+      if (auto s = weak.lock()) s->reloadDisplays(nullptr);
+    });
+  }
 
   // The result is ignored on purpose: the poll timer below keeps us going
   // even without the monitor's listeners.
@@ -94,8 +101,19 @@ void RoutingCoordinator::reloadDisplays(std::function<void()> completion) {
   lookupQueue_->async([weak, completion = std::move(completion)] {
     auto self = weak.lock();
     if (!self) return;
-    auto newScreens = self->mapper.currentScreens();
-    auto newMap = self->mapper.buildDisplayMap();
+    const std::vector<PlatformScreen> platformScreens = self->mapper.readScreens();
+    const std::vector<AudioDeviceID> candidates = self->mapper.candidateDevices();
+    const DisplayPairings pairings = self->mapper.buildPairings(platformScreens, candidates);
+    auto newScreens = DisplayAudioMapper::usableScreens(platformScreens);
+    DisplayMap newMap;
+    for (const auto& [id, pairing] : pairings)
+      newMap[id] = pairing.device;
+    if (self->publishDisplays_) {
+      self->platform_.mainQueue->async(
+          [self, speakers = self->mapper.displaySpeakers(platformScreens, candidates, pairings)] {
+            if (self->onDisplaysChanged) self->onDisplaysChanged(speakers);
+          });
+    }
     self->routingQueue->async(
         [self, newScreens = std::move(newScreens), newMap = std::move(newMap), completion]() mutable {
           self->screens = std::move(newScreens);

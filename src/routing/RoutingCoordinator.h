@@ -54,6 +54,11 @@ class RoutingCoordinator : public std::enable_shared_from_this<RoutingCoordinato
   // Main thread only; set before startRouting.
   StatusCallback onStatusChanged;
 
+  // Each display with its speakers and the devices to choose from, after
+  // every reload of the displays. Main thread only; set before startRouting.
+  using DisplaysCallback = std::function<void(const DisplaySpeakers&)>;
+  DisplaysCallback onDisplaysChanged;
+
   // Main thread; called once.
   void startRouting();
 
@@ -75,6 +80,8 @@ class RoutingCoordinator : public std::enable_shared_from_this<RoutingCoordinato
   Platform platform_;
   AudioHardware audio_;
   std::set<std::string> followedApps_;  // supportedMediaApps plus the platform's own
+  // Whether anyone takes the displays' speakers; fixed at startRouting.
+  bool publishDisplays_ = false;
 
   // Runs the platform reads of the lookup steps, in the order they were asked.
   std::shared_ptr<SerialQueue> lookupQueue_;

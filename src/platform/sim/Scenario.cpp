@@ -132,12 +132,19 @@ class Reader {
   std::string what_;
 };
 
+DisplayIdentity readIdentity(const json& value, const std::string& pointer) {
+  Reader r(value, pointer, "a display identity");
+  r.allowOnly({"maker", "model", "serial", "connector"});
+  return DisplayIdentity{r.optionalText("maker"), r.optionalText("model"), r.optionalText("serial"),
+                         r.optionalText("connector")};
+}
+
 std::vector<PlatformScreen> readDisplays(const json& list, const std::string& pointer) {
   if (!list.is_array()) throw Invalid{pointer, "\"displays\" must be a list"};
   std::vector<PlatformScreen> out;
   for (std::size_t i = 0; i < list.size(); ++i) {
     Reader r(list[i], child(pointer, i), "a display");
-    r.allowOnly({"id", "name", "frame"});
+    r.allowOnly({"id", "name", "frame", "identity"});
     PlatformScreen screen;
     if (r.has("id")) {
       const json& id = r.at("id");
@@ -162,6 +169,7 @@ std::vector<PlatformScreen> readDisplays(const json& list, const std::string& po
     }
     screen.localizedName = r.text("name");
     screen.frame = r.rect("frame");
+    if (r.has("identity")) screen.identity = readIdentity(r.at("identity"), r.where("identity"));
     out.push_back(std::move(screen));
   }
   return out;
@@ -169,10 +177,12 @@ std::vector<PlatformScreen> readDisplays(const json& list, const std::string& po
 
 SimAudio::Device readDevice(const json& value, const std::string& pointer) {
   Reader r(value, pointer, "a device");
-  r.allowOnly({"id", "name", "outputs", "canBeDefault", "alive", "transport"});
+  r.allowOnly({"id", "name", "outputs", "canBeDefault", "alive", "transport", "uid", "eld"});
   SimAudio::Device d;
   d.id = r.objectID("id");
   d.name = r.optionalText("name");
+  d.uid = r.optionalText("uid");
+  d.monitorName = r.optionalText("eld");
   d.outputs = r.boolean("outputs", true);
   d.canBeDefault = r.boolean("canBeDefault", true);
   d.alive = r.boolean("alive", true);
@@ -227,14 +237,23 @@ SimWindow readWindow(const json& value, const std::string& pointer) {
 // something that is there.
 class World {
  public:
-  void addDevice(AudioObjectID id, const std::string& where) {
-    claim(id, where);
-    devices_.insert(id);
+  void addDevice(const SimAudio::Device& device, const std::string& where) {
+    claim(device.id, where);
+    devices_[device.id] = device.uid.has_value();
   }
   void removeDevice(AudioObjectID id) {
     devices_.erase(id);
     ids_.erase(id);
   }
+  bool deviceHasUID(AudioObjectID id) const { return devices_.at(id); }
+
+  void setDisplays(const std::vector<PlatformScreen>& displays) {
+    displays_.clear();
+    for (const PlatformScreen& screen : displays) {
+      if (const auto id = toUInt32(screen.screenNumber)) displays_.insert(*id);
+    }
+  }
+  bool hasDisplay(DisplayID id) const { return displays_.contains(id); }
   void removeStream(AudioObjectID id) {
     streams_.erase(id);
     ids_.erase(id);
@@ -286,7 +305,9 @@ class World {
   }
 
   std::set<AudioObjectID> ids_;
-  std::set<AudioObjectID> devices_;
+  // Device id -> whether it has a stable name to bind to.
+  std::map<AudioObjectID, bool> devices_;
+  std::set<DisplayID> displays_;
   std::map<AudioObjectID, std::optional<Pid>> streams_;
   std::map<std::string, Pid> windows_;
   std::set<Pid> apps_;
@@ -310,6 +331,7 @@ const std::map<std::string, ScenarioEvent::Kind>& eventKinds() {
       {"unplug", K::unplug},
       {"setDisplays", K::setDisplays},
       {"renameDevice", K::renameDevice},
+      {"chooseSpeakers", K::chooseSpeakers},
       {"fail", K::fail},
   };
   return kinds;
@@ -393,7 +415,7 @@ ScenarioEvent readEvent(const json& value, const std::string& pointer, World& wo
     case K::plug:
       r.allowOnly({"at", "do", "device"});
       e.newDevice = readDevice(r.at("device"), r.where("device"));
-      world.addDevice(e.newDevice.id, r.where("device"));
+      world.addDevice(e.newDevice, r.where("device"));
       break;
     case K::unplug:
       r.allowOnly({"at", "do", "device"});
@@ -403,6 +425,21 @@ ScenarioEvent readEvent(const json& value, const std::string& pointer, World& wo
     case K::setDisplays:
       r.allowOnly({"at", "do", "displays"});
       e.displays = readDisplays(r.at("displays"), r.where("displays"));
+      world.setDisplays(e.displays);
+      break;
+    case K::chooseSpeakers:
+      // As the user does in a display's speakers menu: a device, or null for
+      // automatic pairing.
+      r.allowOnly({"at", "do", "display", "device"});
+      e.display = r.objectID("display");
+      if (!world.hasDisplay(e.display))
+        throw Invalid{r.where("display"), "chooseSpeakers names unknown display " + std::to_string(e.display)};
+      if (!r.has("device")) throw Invalid{pointer, "chooseSpeakers needs \"device\" (a device id, or null)"};
+      if (!r.at("device").is_null()) {
+        needDevice();
+        if (!world.deviceHasUID(e.device))
+          throw Invalid{r.where("device"), "device " + std::to_string(e.device) + " has no \"uid\" to bind to"};
+      }
       break;
     case K::renameDevice:
       r.allowOnly({"at", "do", "device", "name"});
@@ -424,17 +461,29 @@ ScenarioEvent readEvent(const json& value, const std::string& pointer, World& wo
 
 Scenario readScenario(const json& root) {
   Reader r(root, "", "the scenario");
-  r.allowOnly({"displays", "devices", "defaultDevice", "apps", "processes", "windows", "streams", "events", "until"});
+  r.allowOnly({"displays", "devices", "defaultDevice", "bindings", "apps", "processes", "windows", "streams", "events",
+               "until"});
   Scenario s;
   World world;
 
   if (r.has("displays")) s.displays = readDisplays(r.at("displays"), r.where("displays"));
+  world.setDisplays(s.displays);
   if (r.has("devices")) {
     const json& list = r.list("devices");
     for (std::size_t i = 0; i < list.size(); ++i) {
       auto where = child(r.where("devices"), i);
       s.devices.push_back(readDevice(list[i], where));
-      world.addDevice(s.devices.back().id, where);
+      world.addDevice(s.devices.back(), where);
+    }
+  }
+  if (r.has("bindings")) {
+    // As stored in the preferences: they may name displays and devices that
+    // are not there.
+    const json& list = r.list("bindings");
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      Reader b(list[i], child(r.where("bindings"), i), "a binding");
+      b.allowOnly({"display", "device"});
+      s.bindings.push_back({readIdentity(b.at("display"), b.where("display")), b.text("device")});
     }
   }
   if (r.has("defaultDevice")) {

@@ -12,6 +12,7 @@
 
 #include "platform/Applications.h"
 #include "platform/Screens.h"
+#include "platform/SpeakerChoices.h"
 #include "platform/sim/SimAudio.h"
 #include "platform/sim/SimWindows.h"
 
@@ -38,6 +39,7 @@ struct ScenarioEvent {
     unplug,
     setDisplays,
     renameDevice,
+    chooseSpeakers,
     fail,
   };
 
@@ -51,7 +53,8 @@ struct ScenarioEvent {
   SimAudio::Stream newStream;            // addStream
   RunningApplication app;                // launchApp
   Pid pid = 0;                           // quitApp
-  AudioDeviceID device = 0;              // setDefault, unplug, renameDevice
+  AudioDeviceID device = 0;              // setDefault, unplug, renameDevice, chooseSpeakers (0: automatic)
+  DisplayID display = 0;                 // chooseSpeakers
   SimAudio::Device newDevice;            // plug
   std::vector<PlatformScreen> displays;  // setDisplays
   std::optional<std::string> name;       // renameDevice
@@ -63,6 +66,7 @@ struct Scenario {
   std::vector<PlatformScreen> displays;
   std::vector<SimAudio::Device> devices;
   AudioDeviceID defaultDevice = 0;
+  std::vector<SpeakerBinding> bindings;
   std::vector<RunningApplication> apps;
   std::vector<ScenarioProcess> processes;
   std::vector<SimWindow> windows;

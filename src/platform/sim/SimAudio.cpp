@@ -83,6 +83,8 @@ OSStatus SimAudio::getPropertyDataSize(AudioObjectID object, const AudioObjectPr
             (address.mScope == kAudioObjectPropertyScopeOutput && dev->outputs) ? kStreamConfigurationSize : 0;
         return kAudioHardwareNoError;
       case kAudioObjectPropertyName:
+      case kAudioDevicePropertyDeviceUID:
+      case kAudioDevicePropertyMonitorName:
         outDataSize = kAudioStringRefSize;
         return kAudioHardwareNoError;
       case kAudioDevicePropertyDeviceCanBeDefaultDevice:
@@ -152,6 +154,8 @@ OSStatus SimAudio::getPropertyData(AudioObjectID object, const AudioObjectProper
       case kAudioDevicePropertyTransportType:
         return writeScalar(dev->transport, ioDataSize, outData);
       case kAudioObjectPropertyName:
+      case kAudioDevicePropertyDeviceUID:
+      case kAudioDevicePropertyMonitorName:
       case kAudioDevicePropertyStreamConfiguration:
         // Strings go through getPropertyString; the configuration is never read.
         return kAudioHardwareIllegalOperationError;
@@ -188,6 +192,10 @@ OSStatus SimAudio::getPropertyString(AudioObjectID object, const AudioObjectProp
   if (dev && selector == kAudioObjectPropertyName) {
     if (faults_[Operation::deviceName].consume()) return kAudioHardwareUnspecifiedError;
     outString = dev->name;
+  } else if (dev && selector == kAudioDevicePropertyDeviceUID) {
+    outString = dev->uid;
+  } else if (dev && selector == kAudioDevicePropertyMonitorName) {
+    outString = dev->monitorName;
   } else if (str && selector == kAudioProcessPropertyBundleID) {
     outString = str->bundleID;
   } else {

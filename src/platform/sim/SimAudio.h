@@ -43,6 +43,10 @@ class SimAudio final : public AudioObjects {
     bool canBeDefault = true;
     bool alive = true;
     std::uint32_t transport = fourCharCode("    ");
+    // The device's stable name; nullopt: it has none.
+    std::optional<std::string> uid = std::nullopt;
+    // The monitor's own name from the device's ELD; nullopt: none known.
+    std::optional<std::string> monitorName = std::nullopt;
   };
 
   struct Stream {

@@ -8,7 +8,8 @@ SimDesktop::SimDesktop(const Scenario& scenario)
       audio_(std::make_shared<SimAudio>()),
       screens_(std::make_shared<SimScreens>(scenario.displays)),
       windows_(std::make_shared<SimWindows>(scenario.windows)),
-      applications_(std::make_shared<SimApplications>()) {
+      applications_(std::make_shared<SimApplications>()),
+      speakerChoices_(std::make_shared<SpeakerChoices>(scenario.bindings)) {
   for (const auto& device : scenario.devices)
     audio_->addDevice(device);
   audio_->setInitialDefault(scenario.defaultDevice);
@@ -28,6 +29,7 @@ Platform SimDesktop::platform() const {
   p.screens = screens_;
   p.windows = windows_;
   p.applications = applications_;
+  p.speakerChoices = speakerChoices_;
   p.mainQueue = mainQueue_;
   p.makeSerialQueue = scheduler_->queueFactory();
   p.clock = scheduler_->clock();
@@ -82,6 +84,9 @@ void SimDesktop::apply(const ScenarioEvent& e) {
       break;
     case K::renameDevice:
       audio_->renameDevice(e.device, e.name);
+      break;
+    case K::chooseSpeakers:
+      // The user's pick in a speakers menu is the shell's to carry out.
       break;
     case K::fail:
       if (auto op = operationFromName(e.operation)) {

@@ -28,6 +28,7 @@ class SimDesktop {
   SimScreens& screens() { return *screens_; }
   SimWindows& windows() { return *windows_; }
   SimApplications& applications() { return *applications_; }
+  SpeakerChoices& speakerChoices() { return *speakerChoices_; }
   const std::shared_ptr<SerialQueue>& mainQueue() const { return mainQueue_; }
 
   // Applies one event at the current virtual time.
@@ -40,6 +41,7 @@ class SimDesktop {
   std::shared_ptr<SimScreens> screens_;
   std::shared_ptr<SimWindows> windows_;
   std::shared_ptr<SimApplications> applications_;
+  std::shared_ptr<SpeakerChoices> speakerChoices_;
   std::map<Pid, Pid> parents_;
 };
 

@@ -226,23 +226,28 @@ AudioObjectID PulseModel::defaultSinkLocked() const {
   return 0;
 }
 
-std::string PulseModel::sinkDisplayNameLocked(const Sink& sink) const {
-  std::string name = validUtf8(sink.reply.description ? *sink.reply.description : sink.reply.name);
-  // The monitor's own name (from its ELD) where the server knows it: it is
-  // what pairs HDMI and DisplayPort speakers with their display.
-  if (!sink.reply.card || !sink.reply.activePort) return name;
+std::optional<std::string> PulseModel::sinkMonitorNameLocked(const Sink& sink) const {
+  // The card port's product name is the one the monitor gave in its ELD.
+  if (!sink.reply.card || !sink.reply.activePort) return std::nullopt;
   auto card = cards_.find(*sink.reply.card);
-  if (card == cards_.end()) return name;
+  if (card == cards_.end()) return std::nullopt;
   for (const auto& port : card->second.ports) {
     if (port.name != *sink.reply.activePort) continue;
     const std::string* product = property(port.properties, "device.product.name");
-    if (!product) break;
-    const std::string monitor = validUtf8(trimPadding(*product));
-    if (!monitor.empty() && name.find(monitor) == std::string::npos) {
-      name = validUtf8(name + " (" + monitor + ")");
-    }
-    break;
+    if (!product) return std::nullopt;
+    std::string monitor = validUtf8(trimPadding(*product));
+    if (monitor.empty()) return std::nullopt;
+    return monitor;
   }
+  return std::nullopt;
+}
+
+std::string PulseModel::sinkDisplayNameLocked(const Sink& sink) const {
+  std::string name = validUtf8(sink.reply.description ? *sink.reply.description : sink.reply.name);
+  // The monitor's own name where the server knows it: it is what pairs HDMI
+  // and DisplayPort speakers with their display.
+  const std::optional<std::string> monitor = sinkMonitorNameLocked(sink);
+  if (monitor && name.find(*monitor) == std::string::npos) name = validUtf8(name + " (" + *monitor + ")");
   return name;
 }
 
@@ -383,6 +388,8 @@ OSStatus PulseModel::getPropertyDataSize(AudioObjectID object, const AudioObject
                           : 0;
         return kAudioHardwareNoError;
       case kAudioObjectPropertyName:
+      case kAudioDevicePropertyDeviceUID:
+      case kAudioDevicePropertyMonitorName:
         outDataSize = kAudioStringRefSize;
         return kAudioHardwareNoError;
       case kAudioDevicePropertyDeviceCanBeDefaultDevice:
@@ -471,6 +478,8 @@ OSStatus PulseModel::getPropertyData(AudioObjectID object, const AudioObjectProp
       case kAudioDevicePropertyTransportType:
         return writeU32(transportLocked(*sink), ioDataSize, outData);
       case kAudioObjectPropertyName:
+      case kAudioDevicePropertyDeviceUID:
+      case kAudioDevicePropertyMonitorName:
         return kAudioHardwareIllegalOperationError;  // a string: getPropertyString
       default:
         return kAudioHardwareUnknownPropertyError;
@@ -500,6 +509,12 @@ OSStatus PulseModel::getPropertyString(AudioObjectID object, const AudioObjectPr
   }
   if (sink && address.mSelector == kAudioObjectPropertyName) {
     outString = sinkDisplayNameLocked(*sink);
+  } else if (sink && address.mSelector == kAudioDevicePropertyDeviceUID) {
+    // The server's own name of the sink: it stays across restarts and
+    // re-plugging, where our ids and the description may not.
+    outString = validUtf8(sink->reply.name);
+  } else if (sink && address.mSelector == kAudioDevicePropertyMonitorName) {
+    outString = sinkMonitorNameLocked(*sink);
   } else if (stream && address.mSelector == kAudioProcessPropertyBundleID) {
     outString = streamBundleIDLocked(*stream);
   } else {

@@ -152,6 +152,7 @@ class PulseModel {
   const Sink* findSinkLocked(AudioObjectID id) const;
   const Stream* findStreamLocked(AudioObjectID id) const;
   AudioObjectID defaultSinkLocked() const;
+  std::optional<std::string> sinkMonitorNameLocked(const Sink& sink) const;
   std::string sinkDisplayNameLocked(const Sink& sink) const;
   std::uint32_t transportLocked(const Sink& sink) const;
   std::optional<Pid> streamPidLocked(const Stream& stream) const;
