@@ -16,11 +16,11 @@ class SerialQueue;
 // Who a monitor is, from its EDID, and where it is plugged in: what tells a
 // display apart across re-plugging and reboots. Any part may be unknown.
 struct DisplayIdentity {
-  std::optional<std::string> maker;
-  std::optional<std::string> model;
-  std::optional<std::string> serial;
+  std::optional<std::string> maker = std::nullopt;
+  std::optional<std::string> model = std::nullopt;
+  std::optional<std::string> serial = std::nullopt;
   // The port, as the session names it (HDMI-A-1, DP-2).
-  std::optional<std::string> connector;
+  std::optional<std::string> connector = std::nullopt;
 
   bool operator==(const DisplayIdentity&) const = default;
 };

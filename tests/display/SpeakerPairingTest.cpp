@@ -13,6 +13,7 @@ std::string sink(int port, const std::string& monitor) {
   return "HDA Intel PCH HDMI / DisplayPort " + std::to_string(port) + " Output (" + monitor + ")";
 }
 
+constexpr auto kEld = PairingBasis::eldName;
 constexpr auto kWhole = PairingBasis::wholeName;
 constexpr auto kWords = PairingBasis::sharedWords;
 
@@ -23,6 +24,8 @@ struct Case {
   std::vector<std::optional<std::string>> devices;
   std::optional<std::size_t> expected;  // index into devices
   PairingBasis basis = kWhole;
+  // The monitor names of the devices' ELDs, by index; none where absent.
+  std::vector<std::optional<std::string>> elds = {};
 };
 
 TEST(SpeakerPairing, WholeNameFirstThenSharedWords) {
@@ -71,6 +74,14 @@ TEST(SpeakerPairing, WholeNameFirstThenSharedWords) {
       {"unreadable", "HP Z27", {std::nullopt, sink(1, "HP Z27")}, 1},
       {"empty name", " -- ", {"--", " "}, std::nullopt},
       {"no devices", "HP Z27", {}, std::nullopt},
+      // The monitor's own name in an ELD pairs first, at any length, exactly
+      // (case and outer blanks aside); two devices with it leave the choice
+      // to the name rules.
+      {"eld", "JVC", {analog, "HDA NVidia Digital Stereo (HDMI 2)"}, 1, kEld, {std::nullopt, "JVC"}},
+      {"eld", " jvc", {"HDA NVidia Digital Stereo (HDMI 2)"}, 0, kEld, {"JVC  "}},
+      {"eld", "HP Z27", {sink(1, "HP Z27"), "HDMI 2"}, 1, kEld, {std::nullopt, "HP Z27"}},
+      {"eld", "JVC", {"HDMI 1"}, std::nullopt, kEld, {"JVC TV"}},
+      {"eld tie", "DELL U2720Q", {"HDMI 1", sink(2, "DELL U2720Q")}, 1, kWhole, {"DELL U2720Q", "DELL U2720Q"}},
   };
 
   for (const Case& c : cases) {
@@ -81,6 +92,7 @@ TEST(SpeakerPairing, WholeNameFirstThenSharedWords) {
       SimAudio::Device device;
       device.id = id;
       device.name = c.devices[i];
+      if (i < c.elds.size()) device.monitorName = c.elds[i];
       ASSERT_TRUE(audio->addDevice(device));
       candidates.push_back(id);
     }
