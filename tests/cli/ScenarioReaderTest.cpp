@@ -43,6 +43,17 @@ TEST(ScenarioReader, RefusesBrokenScenariosWithThePlaceOfTheFault) {
        "\"bounds\" must be a list of four numbers [x, y, width, height]"},
       {"{\"until\": 1, \"until\": 2}", 1, 14, "duplicate key \"until\""},
       {"[1, 2]", 1, 1, "the scenario must be an object"},
+      {"{\"until\": 1, \"bindings\": [{\"display\": {\"port\": \"DP-1\"}, \"device\": \"x\"}]}", 1, 40,
+       "unknown key \"port\" in a display identity"},
+      {"{\"until\": 1, \"bindings\": [{\"display\": {}, \"device\": 5}]}", 1, 43, "\"device\" must be text"},
+      {"{\"until\": 9, \"devices\": [{\"id\": 5}], \"events\": [{\"at\": 1, \"do\": \"chooseSpeakers\", \"display\": "
+       "3, "
+       "\"device\": 5}]}",
+       1, 83, "chooseSpeakers names unknown display 3"},
+      {"{\"until\": 9, \"displays\": [{\"id\": 3, \"name\": \"TV\", \"frame\": [0, 0, 9, 9]}], \"devices\": [{\"id\": "
+       "5}],\n"
+       " \"events\": [{\"at\": 1, \"do\": \"chooseSpeakers\", \"display\": 3, \"device\": 5}]}",
+       2, 61, "device 5 has no \"uid\" to bind to"},
   };
   for (const auto& c : cases) {
     auto result = parseScenario(c.text);
@@ -56,11 +67,13 @@ TEST(ScenarioReader, RefusesBrokenScenariosWithThePlaceOfTheFault) {
 
 TEST(ScenarioReader, ReadsEveryKindOfValueItModels) {
   auto result = parseScenario(R"j({
-    "displays": [ {"name": "No number", "frame": [0, 0, 10, 10]},
+    "displays": [ {"name": "No number", "frame": [0, 0, 10, 10], "identity": {"model": "U27", "serial": null}},
                   {"id": 2.5, "name": "Fraction", "frame": [-1920, 0, 1920, 1080]},
                   {"id": "7", "name": "Text", "frame": [0, 0, 1, 1]} ],
-    "devices": [ {"id": 73, "name": null, "outputs": false, "canBeDefault": false, "alive": false, "transport": "hdmi"} ],
+    "devices": [ {"id": 73, "name": null, "outputs": false, "canBeDefault": false, "alive": false, "transport": "hdmi"},
+                 {"id": 74, "name": "HDMI 2", "uid": "alsa.hdmi2", "eld": "JVC"} ],
     "defaultDevice": 73,
+    "bindings": [ {"display": {"maker": "JVC", "connector": "HDMI-A-1"}, "device": "alsa.hdmi2"} ],
     "windows": [ {"id": "w", "pid": 5, "bounds": [1, 2, 3, 4], "onscreen": null} ],
     "streams": [ {"id": 900, "running": true} ],
     "events": [ {"at": 0.5, "do": "fail", "operation": "windowList", "count": -1},
@@ -73,7 +86,12 @@ TEST(ScenarioReader, ReadsEveryKindOfValueItModels) {
   EXPECT_EQ(std::get<double>(*s.displays[1].screenNumber), 2.5);
   EXPECT_EQ(std::get<std::string>(*s.displays[2].screenNumber), "7");
   EXPECT_EQ(s.displays[1].frame.x, -1920);
-  ASSERT_EQ(s.devices.size(), 1u);
+  EXPECT_EQ(s.displays[0].identity, (velmora::DisplayIdentity{.model = "U27"}));
+  ASSERT_EQ(s.devices.size(), 2u);
+  EXPECT_EQ(s.devices[1].uid, std::optional<std::string>("alsa.hdmi2"));
+  EXPECT_EQ(s.devices[1].monitorName, std::optional<std::string>("JVC"));
+  ASSERT_EQ(s.bindings.size(), 1u);
+  EXPECT_EQ(s.bindings[0].display, (velmora::DisplayIdentity{.maker = "JVC", .connector = "HDMI-A-1"}));
   EXPECT_FALSE(s.devices[0].name.has_value());
   EXPECT_FALSE(s.devices[0].outputs);
   EXPECT_EQ(s.devices[0].transport, velmora::fourCharCode("hdmi"));
