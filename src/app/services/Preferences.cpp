@@ -12,6 +12,10 @@ std::unique_ptr<QSettings> openPreferences() {
 
 bool storePreference(QSettings& settings, const char* key, const QVariant& value) {
   settings.setValue(key, value);
+  return syncPreferences(settings);
+}
+
+bool syncPreferences(QSettings& settings) {
   settings.sync();
   const QSettings::Status status = settings.status();
   if (status == QSettings::NoError) return true;

@@ -15,6 +15,9 @@ std::unique_ptr<QSettings> openPreferences();
 // be written; the first such failure of the run is logged, later ones are not.
 bool storePreference(QSettings& settings, const char* key, const QVariant& value);
 
+// Writes the preferences out at once, as storePreference does.
+bool syncPreferences(QSettings& settings);
+
 inline constexpr const char* kCrashReportingEnabledKey = "co.quennet.velmora.crashReportingEnabled";
 // Absent before the first launch; written once the login default was applied.
 inline constexpr const char* kLaunchedBeforeKey = "co.quennet.velmora.launchedBefore";

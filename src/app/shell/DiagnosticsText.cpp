@@ -13,6 +13,20 @@ const char* boolText(bool value) {
   return value ? "true" : "false";
 }
 
+const char* basisText(PairingBasis basis) {
+  switch (basis) {
+    case PairingBasis::userChoice:
+      return " by your choice";
+    case PairingBasis::eldName:
+      return " by ELD name";
+    case PairingBasis::wholeName:
+      return " by whole name";
+    case PairingBasis::sharedWords:
+      return " by shared words";
+  }
+  return "";
+}
+
 std::string displayName(DisplayID displayID, const std::vector<PlatformScreen>& screens) {
   for (const auto& screen : screens) {
     if (toUInt32(screen.screenNumber) == displayID) return screen.localizedName;
@@ -25,7 +39,7 @@ std::string displayName(DisplayID displayID, const std::vector<PlatformScreen>& 
 std::string mappingLine(const DisplayMapping& mapping, const std::vector<PlatformScreen>& screens) {
   std::string line = "\u2022 " + displayName(mapping.displayID, screens) + " \u2192 " +
                      mapping.deviceName.value_or("Unknown") + " [id=" + std::to_string(mapping.deviceID) + "]";
-  if (mapping.basis) line += *mapping.basis == PairingBasis::wholeName ? " by whole name" : " by shared words";
+  if (mapping.basis) line += basisText(*mapping.basis);
   return line;
 }
 
@@ -66,10 +80,11 @@ std::string diagnosticsText(const DiagnosticsSnapshot& snapshot) {
   return text;
 }
 
-DiagnosticsSnapshot readDiagnostics(const AudioHardware& audio, ScreensSource& screens) {
+DiagnosticsSnapshot readDiagnostics(const AudioHardware& audio, ScreensSource& screens,
+                                    std::shared_ptr<SpeakerChoices> choices) {
   DiagnosticsSnapshot snapshot;
   std::shared_ptr<ScreensSource> borrowed(&screens, [](ScreensSource*) {});
-  const DisplayAudioMapper mapper(audio, borrowed);
+  const DisplayAudioMapper mapper(audio, borrowed, std::move(choices));
   for (const auto& [displayID, pairing] : mapper.buildPairings()) {
     snapshot.mappings.push_back({displayID, pairing.device, audio.deviceName(pairing.device), pairing.basis});
   }

@@ -13,6 +13,7 @@
 #include "display/ScreenInfo.h"
 #include "display/SpeakerPairing.h"
 #include "platform/Screens.h"
+#include "platform/SpeakerChoices.h"
 
 namespace velmora::app {
 
@@ -30,8 +31,8 @@ struct DisplayMapping {
   DisplayID displayID = 0;
   AudioDeviceID deviceID = 0;
   std::optional<std::string> deviceName;
-  // Whether the display was paired by its whole name or by shared words;
-  // unsaid when unknown.
+  // What paired the display (the user, its ELD name, its whole name or
+  // shared words); unsaid when unknown.
   std::optional<PairingBasis> basis;
 };
 
@@ -44,9 +45,10 @@ struct DiagnosticsSnapshot {
   std::string session;
 };
 
-// "• <display> → <device> [id=<device id>]", then " by whole name" or
-// " by shared words"; the display is named by the first screen whose screen
-// number equals displayID, else "Display <id>".
+// "• <display> → <device> [id=<device id>]", then " by your choice",
+// " by ELD name", " by whole name" or " by shared words"; the display is
+// named by the first screen whose screen number equals displayID, else
+// "Display <id>".
 std::string mappingLine(const DisplayMapping& mapping, const std::vector<PlatformScreen>& screens);
 
 // "• id=<id> "<name>" alive=… canDef=… transport=…"; an unreadable name is "?".
@@ -62,8 +64,10 @@ std::vector<std::string> mappingLines(const std::vector<DisplayMapping>& mapping
 // between lines and none at the end.
 std::string diagnosticsText(const DiagnosticsSnapshot& snapshot);
 
-// A fresh display map and a fresh read of every output device.
-DiagnosticsSnapshot readDiagnostics(const AudioHardware& audio, ScreensSource& screens);
+// A fresh display map, with the user's speaker choices where given, and a
+// fresh read of every output device.
+DiagnosticsSnapshot readDiagnostics(const AudioHardware& audio, ScreensSource& screens,
+                                    std::shared_ptr<SpeakerChoices> choices = nullptr);
 
 inline constexpr const char* kDiagnosticsTitle = "Display \u2192 Audio Mappings";
 

@@ -8,6 +8,7 @@
 
 #include "app/services/CrashHandler.h"
 #include "app/services/ShellServices.h"
+#include "app/services/SpeakerChoiceStore.h"
 #include "app/shell/AppMain.h"
 #include "app/shell/CommandLine.h"
 #include "app/shell/DiagnosticsText.h"
@@ -77,7 +78,8 @@ int main(int argc, char** argv) {
     });
   };
   const velmora::linuxos::LinuxDesktop desktop = velmora::linuxos::makeLinuxDesktop(mainQueue, std::move(options));
-  const velmora::Platform& platform = desktop.platform;
+  velmora::Platform platform = desktop.platform;
+  platform.speakerChoices = velmora::app::makeStoredSpeakerChoices();
 
   velmora::app::AppMain::Dependencies deps;
   deps.makeCoordinator = [platform] {
@@ -99,7 +101,8 @@ int main(int argc, char** argv) {
   deps.makeUpdater = [] { return velmora::app::makeUpdater(); };
   deps.diagnosticsText = [platform, sessionLine = desktop.sessionLine]() -> std::string {
     if (!platform.screens) return {};
-    auto snapshot = velmora::app::readDiagnostics(velmora::AudioHardware(platform.audio), *platform.screens);
+    auto snapshot = velmora::app::readDiagnostics(velmora::AudioHardware(platform.audio), *platform.screens,
+                                                  platform.speakerChoices);
     if (sessionLine) snapshot.session = sessionLine();
     return velmora::app::diagnosticsText(snapshot);
   };

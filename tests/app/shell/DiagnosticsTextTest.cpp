@@ -66,13 +66,24 @@ TEST(DiagnosticsText, SaysWhatPairedEachDisplay) {
   ASSERT_TRUE(audio->addDevice({40, "HDA Intel PCH HDMI / DisplayPort 1 Output (HP Z27)"}));
   ASSERT_TRUE(audio->addDevice({41, "HDA Intel PCH HDMI / DisplayPort 2 Output (HP Z24)"}));
   ASSERT_TRUE(audio->addDevice({42, "Aster Speakers"}));
+  sim::SimAudio::Device lg{43, "HDMI 3"};
+  lg.monitorName = "LG";
+  ASSERT_TRUE(audio->addDevice(lg));
+  sim::SimAudio::Device soundbar{44, "Soundbar"};
+  soundbar.uid = "usb-soundbar";
+  ASSERT_TRUE(audio->addDevice(soundbar));
+  PlatformScreen studio = screen(std::int64_t{4}, "Studio", 5760);
+  studio.identity.connector = "DP-3";
   sim::SimScreens screens({screen(std::int64_t{1}, "HP Z24"), screen(std::int64_t{2}, "Aster U27", 1920),
-                           screen(std::int64_t{3}, "LG", 3840)});
-  const DiagnosticsSnapshot snapshot = readDiagnostics(AudioHardware(audio), screens);
-  EXPECT_EQ(mappingLines(snapshot.mappings, snapshot.screens),
-            (std::vector<std::string>{
-                "\u2022 Aster U27 \u2192 Aster Speakers [id=42] by shared words",
-                "\u2022 HP Z24 \u2192 HDA Intel PCH HDMI / DisplayPort 2 Output (HP Z24) [id=41] by whole name"}));
+                           screen(std::int64_t{3}, "LG", 3840), studio});
+  auto choices = std::make_shared<SpeakerChoices>(std::vector<SpeakerBinding>{{studio.identity, "usb-soundbar"}});
+  const DiagnosticsSnapshot snapshot = readDiagnostics(AudioHardware(audio), screens, choices);
+  EXPECT_EQ(
+      mappingLines(snapshot.mappings, snapshot.screens),
+      (std::vector<std::string>{
+          "\u2022 Aster U27 \u2192 Aster Speakers [id=42] by shared words",
+          "\u2022 HP Z24 \u2192 HDA Intel PCH HDMI / DisplayPort 2 Output (HP Z24) [id=41] by whole name",
+          "\u2022 LG \u2192 HDMI 3 [id=43] by ELD name", "\u2022 Studio \u2192 Soundbar [id=44] by your choice"}));
 }
 
 TEST(AboutText, VersionContactAndCopyright) {
