@@ -142,6 +142,8 @@ TEST_F(PulseModelTest, SinksAreDevicesWithOurOwnIdsInServerOrder) {
 }
 
 TEST_F(PulseModelTest, NamesCarryTheMonitorsTrimmedEldNameAndStayValidText) {
+  // The ELD name is also its own attribute, and the sink's server name is
+  // its stable name.
   CardReply card{3,
                  {{"hdmi-output-0", {{"device.product.name", "  DELL U2720Q\n "}}},
                   {"hdmi-output-1", {{"device.product.name", "   "}}},
@@ -163,6 +165,11 @@ TEST_F(PulseModelTest, NamesCarryTheMonitorsTrimmedEldNameAndStayValidText) {
   EXPECT_EQ(text(ids[2], kAudioObjectPropertyName), "LG HDR");
   EXPECT_EQ(text(ids[3], kAudioObjectPropertyName), "HDMI \xEF\xBF\xBD\xEF\xBF\xBD Out");
   EXPECT_EQ(text(ids[4], kAudioObjectPropertyName)->size(), kMaxTextBytes);
+  EXPECT_EQ(text(ids[0], kAudioDevicePropertyMonitorName), "DELL U2720Q");
+  EXPECT_EQ(text(ids[1], kAudioDevicePropertyMonitorName), std::nullopt);
+  EXPECT_EQ(text(ids[2], kAudioDevicePropertyMonitorName), "LG HDR");
+  EXPECT_EQ(text(ids[3], kAudioDevicePropertyMonitorName), std::nullopt);
+  EXPECT_EQ(text(ids[0], kAudioDevicePropertyDeviceUID), "hdmi0");
 
   // The monitor's name arriving later (its ELD is read after the hot-plug)
   // renames the sink.
