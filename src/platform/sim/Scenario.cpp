@@ -26,9 +26,9 @@ std::string numberText(double v) {
 // something that is there.
 class World {
  public:
-  void addDevice(AudioObjectID id, const std::string& where) {
-    claim(id, where);
-    devices_.insert(id);
+  void addDevice(const SimAudio::Device& device, const std::string& where) {
+    claim(device.id, where);
+    devices_[device.id] = device.outputs;
   }
   void removeDevice(AudioObjectID id) {
     devices_.erase(id);
@@ -72,9 +72,13 @@ class World {
     }
   }
 
-  void addStream(AudioObjectID id, std::optional<Pid> pid, const std::string& where) {
-    claim(id, where);
-    streams_[id] = pid;
+  void addStream(const SimAudio::Stream& stream, const std::string& where) {
+    claim(stream.id, where);
+    if (stream.pin && !devices_.contains(*stream.pin))
+      throw Invalid{child(where, "device"), "stream names unknown device " + std::to_string(*stream.pin)};
+    if (stream.pin && !devices_.at(*stream.pin))
+      throw Invalid{child(where, "device"), "stream names device " + std::to_string(*stream.pin) + " without outputs"};
+    streams_[stream.id] = stream.pid;
   }
 
  private:
@@ -85,7 +89,8 @@ class World {
   }
 
   std::set<AudioObjectID> ids_;
-  std::set<AudioObjectID> devices_;
+  // Whether each device has outputs.
+  std::map<AudioObjectID, bool> devices_;
   std::map<AudioObjectID, std::optional<Pid>> streams_;
   std::map<std::string, Pid> windows_;
   std::set<Pid> apps_;
@@ -102,6 +107,7 @@ const std::map<std::string, ScenarioEvent::Kind>& eventKinds() {
       {"setRunning", K::setRunning},
       {"addStream", K::addStream},
       {"removeStream", K::removeStream},
+      {"moveStream", K::moveStream},
       {"launchApp", K::launchApp},
       {"quitApp", K::quitApp},
       {"setDefault", K::setDefault},
@@ -167,12 +173,17 @@ ScenarioEvent readEvent(const json& value, const std::string& pointer, World& wo
     case K::addStream:
       r.allowOnly({"at", "do", "stream"});
       e.newStream = readStream(r.at("stream"), r.where("stream"));
-      world.addStream(e.newStream.id, e.newStream.pid, r.where("stream"));
+      world.addStream(e.newStream, r.where("stream"));
       break;
     case K::removeStream:
       r.allowOnly({"at", "do", "stream"});
       needStream();
       world.removeStream(e.stream);
+      break;
+    case K::moveStream:
+      r.allowOnly({"at", "do", "stream", "device"});
+      needStream();
+      needDevice();
       break;
     case K::launchApp:
       r.allowOnly({"at", "do", "app"});
@@ -192,7 +203,7 @@ ScenarioEvent readEvent(const json& value, const std::string& pointer, World& wo
     case K::plug:
       r.allowOnly({"at", "do", "device"});
       e.newDevice = readDevice(r.at("device"), r.where("device"));
-      world.addDevice(e.newDevice.id, r.where("device"));
+      world.addDevice(e.newDevice, r.where("device"));
       break;
     case K::unplug:
       r.allowOnly({"at", "do", "device"});
@@ -233,7 +244,7 @@ Scenario readScenario(const json& root) {
     for (std::size_t i = 0; i < list.size(); ++i) {
       auto where = child(r.where("devices"), i);
       s.devices.push_back(readDevice(list[i], where));
-      world.addDevice(s.devices.back().id, where);
+      world.addDevice(s.devices.back(), where);
     }
   }
   if (r.has("defaultDevice")) {
@@ -274,7 +285,7 @@ Scenario readScenario(const json& root) {
     for (std::size_t i = 0; i < list.size(); ++i) {
       auto where = child(r.where("streams"), i);
       s.streams.push_back(readStream(list[i], where));
-      world.addStream(s.streams.back().id, s.streams.back().pid, where);
+      world.addStream(s.streams.back(), where);
     }
   }
   if (r.has("events")) {

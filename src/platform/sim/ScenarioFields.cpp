@@ -60,12 +60,14 @@ SimAudio::Device readDevice(const json& value, const std::string& pointer) {
 
 SimAudio::Stream readStream(const json& value, const std::string& pointer) {
   Reader r(value, pointer, "a stream");
-  r.allowOnly({"id", "pid", "bundleID", "running"});
+  r.allowOnly({"id", "pid", "bundleID", "running", "device", "movable"});
   SimAudio::Stream s;
   s.id = r.objectID("id");
   if (r.has("pid")) s.pid = r.pid("pid");
   s.bundleID = r.optionalText("bundleID");
   s.running = r.boolean("running", false);
+  if (r.has("device")) s.pin = r.objectID("device");
+  s.movable = r.boolean("movable", true);
   return s;
 }
 
