@@ -3,6 +3,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pulse/context.h>
+#include <pulse/stream.h>
+#include <pulse/thread-mainloop.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -78,6 +81,57 @@ AudioObjectPropertyAddress global(AudioObjectPropertySelector selector) {
   return {selector, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMain};
 }
 
+// A stream made with PA_STREAM_DONT_MOVE, playing silence from this process.
+class UnmovableStream {
+ public:
+  UnmovableStream() : loop_(pa_threaded_mainloop_new()) {
+    pa_threaded_mainloop_start(loop_);
+    pa_threaded_mainloop_lock(loop_);
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "unmovable");
+    pa_context_set_state_callback(context_, &UnmovableStream::onState, this);
+    pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
+    pa_threaded_mainloop_unlock(loop_);
+  }
+  ~UnmovableStream() {
+    pa_threaded_mainloop_lock(loop_);
+    if (stream_) {
+      pa_stream_disconnect(stream_);
+      pa_stream_unref(stream_);
+    }
+    pa_context_disconnect(context_);
+    pa_context_unref(context_);
+    pa_threaded_mainloop_unlock(loop_);
+    pa_threaded_mainloop_stop(loop_);
+    pa_threaded_mainloop_free(loop_);
+  }
+  UnmovableStream(const UnmovableStream&) = delete;
+  UnmovableStream& operator=(const UnmovableStream&) = delete;
+
+ private:
+  static void onState(pa_context* context, void* self) {
+    auto& me = *static_cast<UnmovableStream*>(self);
+    if (pa_context_get_state(context) != PA_CONTEXT_READY || me.stream_) return;
+    const pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 2};
+    me.stream_ = pa_stream_new(context, "unmovable", &spec, nullptr);
+    pa_stream_set_write_callback(
+        me.stream_,
+        [](pa_stream* stream, std::size_t bytes, void*) {
+          static const std::vector<char> silence(65536);
+          while (bytes > 0) {
+            const std::size_t n = std::min(bytes, silence.size());
+            pa_stream_write(stream, silence.data(), n, nullptr, 0, PA_SEEK_RELATIVE);
+            bytes -= n;
+          }
+        },
+        nullptr);
+    pa_stream_connect_playback(me.stream_, nullptr, nullptr, PA_STREAM_DONT_MOVE, nullptr, nullptr);
+  }
+
+  pa_threaded_mainloop* loop_;
+  pa_context* context_ = nullptr;
+  pa_stream* stream_ = nullptr;
+};
+
 class PulseServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -151,6 +205,17 @@ class PulseServerTest : public ::testing::Test {
     if (audio_->getPropertyData(kAudioObjectSystemObject, global(selector), size, ids.data()) != 0) return {};
     ids.resize(size / 4);
     return ids;
+  }
+
+  AudioObjectID outputDevice(AudioObjectID stream) {
+    AudioObjectID id = 0;
+    std::uint32_t size = sizeof id;
+    audio_->getPropertyData(stream, global(kAudioProcessPropertyOutputDevice), size, &id);
+    return id;
+  }
+
+  OSStatus move(AudioObjectID stream, AudioObjectID device) {
+    return audio_->setPropertyData(stream, global(kAudioProcessPropertyOutputDevice), sizeof device, &device);
   }
 
   AudioObjectID defaultDevice() {
@@ -273,6 +338,35 @@ TEST_F(PulseServerTest, FollowsARealServerThroughARestart) {
   ASSERT_EQ(again.size(), 2u);
   EXPECT_NE(again[0], sinks[0]);
   EXPECT_EQ(name(again[0]), "Aster U27");
+}
+
+TEST_F(PulseServerTest, MovesStreamsUnlessTheyRefuse) {
+  const std::string pacat = findProgram("pacat");
+  if (pacat.empty()) GTEST_SKIP() << "pacat is not installed";
+  makeClient();
+  ASSERT_TRUE(waitFor([&] { return audio_->isConnected() && sinksChanged_ > 0; }));
+  listen(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
+  player_ = spawn({pacat, "--playback", "/dev/zero"});
+  ASSERT_TRUE(waitFor([&] { return list(kAudioHardwarePropertyProcessObjectList).size() == 1; }));
+  const AudioObjectID stream = list(kAudioHardwarePropertyProcessObjectList)[0];
+  ASSERT_EQ(outputDevice(stream), defaultDevice());
+  const auto sinks = list(kAudioHardwarePropertyDevices);
+  const AudioObjectID other = defaultDevice() == sinks[0] ? sinks[1] : sinks[0];
+
+  // Moved before the answer comes, and the stream's listener hears of it.
+  listen(stream, kAudioProcessPropertyOutputDevice);
+  EXPECT_EQ(move(stream, other), kAudioHardwareNoError);
+  EXPECT_EQ(outputDevice(stream), other);
+  EXPECT_TRUE(waitFor([&] { return fired_[kAudioProcessPropertyOutputDevice] == 1; }));
+  EXPECT_NE(move(stream, 999999), kAudioHardwareNoError);
+  EXPECT_NE(move(sinks[0], other), kAudioHardwareNoError);
+
+  UnmovableStream unmovable;
+  ASSERT_TRUE(waitFor([&] { return list(kAudioHardwarePropertyProcessObjectList).size() == 2; }));
+  const AudioObjectID pinned = list(kAudioHardwarePropertyProcessObjectList)[1];
+  const AudioObjectID where = outputDevice(pinned);
+  EXPECT_NE(move(pinned, where == sinks[0] ? sinks[1] : sinks[0]), kAudioHardwareNoError);
+  EXPECT_EQ(outputDevice(pinned), where);
 }
 
 TEST(PulseWithoutServer, ReadsAreNeutralAndNothingHangs) {

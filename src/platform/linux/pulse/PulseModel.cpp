@@ -105,9 +105,11 @@ Notices PulseModel::updateSinkInput(const SinkInputReply& reply) {
     }
   } else {
     const bool runningChanged = it->reply.corked != reply.corked;
+    const bool moved = it->reply.sink != reply.sink;
     it->reply = reply;
-    if (runningChanged && !loading_ && connected_) {
-      listenersLocked(it->id, kAudioProcessPropertyIsRunningOutput, notices);
+    if (!loading_ && connected_) {
+      if (runningChanged) listenersLocked(it->id, kAudioProcessPropertyIsRunningOutput, notices);
+      if (moved) listenersLocked(it->id, kAudioProcessPropertyOutputDevice, notices);
     }
   }
   return settleLocked(std::move(notices));
@@ -203,6 +205,14 @@ AudioObjectID PulseModel::defaultSinkLocked() const {
   if (!defaultSinkName_) return 0;
   for (const auto& sink : sinks_) {
     if (sink.reply.name == *defaultSinkName_) return sink.id;
+  }
+  return 0;
+}
+
+AudioObjectID PulseModel::streamSinkLocked(const Stream& stream) const {
+  if (!stream.reply.sink) return 0;
+  for (const auto& sink : sinks_) {
+    if (sink.reply.index == *stream.reply.sink) return sink.id;
   }
   return 0;
 }
@@ -333,6 +343,14 @@ std::optional<std::string> PulseModel::sinkName(AudioObjectID id) const {
 AudioObjectID PulseModel::defaultSink() const {
   std::lock_guard lock(mutex_);
   return connected_ ? defaultSinkLocked() : 0;
+}
+
+std::optional<PulseModel::StreamMove> PulseModel::streamMove(AudioObjectID stream, AudioObjectID sink) const {
+  std::lock_guard lock(mutex_);
+  const Stream* from = connected_ ? findStreamLocked(stream) : nullptr;
+  const Sink* to = connected_ ? findSinkLocked(sink) : nullptr;
+  if (!from || !to) return std::nullopt;
+  return StreamMove{from->reply.index, to->reply.index};
 }
 
 }  // namespace velmora::linuxos::pulse

@@ -70,6 +70,7 @@ OSStatus PulseModel::getPropertyDataSize(AudioObjectID object, const AudioObject
     switch (address.mSelector) {
       case kAudioProcessPropertyIsRunningOutput:
       case kAudioProcessPropertyPID:
+      case kAudioProcessPropertyOutputDevice:
         outDataSize = sizeof(std::uint32_t);
         return kAudioHardwareNoError;
       case kAudioProcessPropertyBundleID:
@@ -152,6 +153,8 @@ OSStatus PulseModel::getPropertyData(AudioObjectID object, const AudioObjectProp
     switch (address.mSelector) {
       case kAudioProcessPropertyIsRunningOutput:
         return writeU32(stream->reply.corked ? 0 : 1, ioDataSize, outData);
+      case kAudioProcessPropertyOutputDevice:
+        return writeU32(streamSinkLocked(*stream), ioDataSize, outData);
       case kAudioProcessPropertyBundleID:
         return kAudioHardwareIllegalOperationError;  // a string: getPropertyString
       default:
@@ -192,7 +195,10 @@ OSStatus PulseModel::addPropertyListenerBlock(AudioObjectID object, const AudioO
       return kAudioHardwareUnknownPropertyError;
     }
   } else if (connected_ && findStreamLocked(object)) {
-    if (address.mSelector != kAudioProcessPropertyIsRunningOutput) return kAudioHardwareUnknownPropertyError;
+    if (address.mSelector != kAudioProcessPropertyIsRunningOutput &&
+        address.mSelector != kAudioProcessPropertyOutputDevice) {
+      return kAudioHardwareUnknownPropertyError;
+    }
   } else if (connected_ && findSinkLocked(object)) {
     return kAudioHardwareUnknownPropertyError;
   } else {
