@@ -10,6 +10,14 @@
 
 namespace velmora {
 
+namespace {
+// A server may take a move and not carry it out (PipeWire 0.3.65 now and then
+// does, as if another request had overtaken it): a move not seen done after
+// this long is asked again, up to this many times in all.
+constexpr double kStreamMoveWait = 1.0;
+constexpr int kStreamMoveAttempts = 3;
+}  // namespace
+
 const std::vector<AudioObjectID>& RoutingCoordinator::followedStreams() const {
   static const std::vector<AudioObjectID> none;
   if (!trackedApp) return none;
@@ -31,7 +39,7 @@ bool RoutingCoordinator::noteFollowedStreams(AudioDeviceID current) {
     const auto seen = streamDevices.find(id);
     const bool moved = seen != streamDevices.end() && seen->second != device;
     streamDevices[id] = device;
-    if (auto ours = streamMoves.find(id); ours != streamMoves.end() && ours->second == device) {
+    if (auto ours = streamMoves.find(id); ours != streamMoves.end() && ours->second.target == device) {
       streamMoves.erase(ours);
     } else if (moved && device != current && isDisplaySpeaker(device) && !anchored && !withinOwnSwitchQuietWindow()) {
       routingLog().info("stream %u moved by hand to %u (%s)", {id, device, audio_.deviceName(device).value_or("?")});
@@ -70,23 +78,27 @@ std::optional<AudioDeviceID> RoutingCoordinator::followedExternalDevice() const 
 // the old device.
 void RoutingCoordinator::moveFollowedStreams(AudioDeviceID target) {
   bool refused = false;
+  const Timestamp now = platform_.clock->now();
   for (AudioObjectID id : followedStreams()) {
     const AudioDeviceID device = audio_.processOutputDevice(id);
     // A device outside the displays is the user's choice.
     if (device == kAudioObjectUnknown || device == target || !isDisplaySpeaker(device)) continue;
     if (unmovableStreams.contains(id)) continue;
-    // Asked already: a server that is slow to carry it out is not asked again.
-    if (auto ours = streamMoves.find(id); ours != streamMoves.end() && ours->second == target) continue;
+    StreamMove& move = streamMoves[id];
+    if (move.target != target) move = StreamMove{target, now, 0};
+    if (move.attempts > 0 && (now - move.askedAt < kStreamMoveWait || move.attempts >= kStreamMoveAttempts)) continue;
     const OSStatus status = audio_.setProcessOutputDevice(id, target);
     if (status != kAudioHardwareNoError) {
       // A stream made with PA_STREAM_DONT_MOVE, say: it stays where it is.
       routingLog().info("stream %u cannot be moved to %u: the sound server refuses", {id, target});
       unmovableStreams.insert(id);
+      streamMoves.erase(id);
       refused = true;
       continue;
     }
-    streamMoves[id] = target;
-    routingLog().info("stream %u moved from %u to %u", {id, device, target});
+    move.askedAt = now;
+    ++move.attempts;
+    routingLog().info("moving stream %u from %u to %u", {id, device, target});
   }
   if (refused) publishFollowed();
 }

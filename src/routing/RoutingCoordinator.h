@@ -77,6 +77,12 @@ class RoutingCoordinator : public std::enable_shared_from_this<RoutingCoordinato
     AudioDeviceID deviceID = 0;
     std::shared_ptr<WorkItem> work;
   };
+  // Our own move of a stream, until it is seen done.
+  struct StreamMove {
+    AudioDeviceID target = 0;
+    Timestamp askedAt = 0;
+    int attempts = 0;
+  };
 
   Platform platform_;
   AudioHardware audio_;
@@ -107,8 +113,7 @@ class RoutingCoordinator : public std::enable_shared_from_this<RoutingCoordinato
   std::map<Pid, std::vector<AudioObjectID>> appStreams;
   // The device each stream of the tracked app was last seen on.
   std::map<AudioObjectID, AudioDeviceID> streamDevices;
-  // Our own moves of those streams, by target, until seen done.
-  std::map<AudioObjectID, AudioDeviceID> streamMoves;
+  std::map<AudioObjectID, StreamMove> streamMoves;
   // Streams whose move the sound server refused; never asked again.
   std::set<AudioObjectID> unmovableStreams;
   // The device outside the displays one of the tracked app's streams plays

@@ -219,6 +219,7 @@ OSStatus SimAudio::setPropertyData(AudioObjectID object, const AudioObjectProper
     AudioDeviceID id = 0;
     std::memcpy(&id, data, kScalarSize);
     if (str) {
+      if (faults_[Operation::setProcessOutputDevice].consume()) return kAudioHardwareNoError;
       if (OSStatus status = moveStreamLocked(*str, id, pending); status != kAudioHardwareNoError) return status;
     } else {
       if (!validDefaultLocked(id)) return kAudioHardwareIllegalOperationError;

@@ -74,6 +74,9 @@ class SimAudio final : public AudioObjects {
   //   deviceName              a get of 'lnam'
   //   processObjects          a size query of 'prs#'
   //   processPID              a get of 'ppid'
+  //   setProcessOutputDevice  a set of a stream's 'pout' by the program: it
+  //                           is taken (status 0) but not carried out, as
+  //                           PipeWire 0.3.65 now and then does
   enum class Operation {
     setDefaultOutputDevice,
     defaultOutputDevice,
@@ -81,6 +84,7 @@ class SimAudio final : public AudioObjects {
     deviceName,
     processObjects,
     processPID,
+    setProcessOutputDevice,
   };
 
   SimAudio() = default;

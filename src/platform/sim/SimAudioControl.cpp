@@ -212,13 +212,14 @@ void SimAudio::failListenerRegistrations(AudioObjectPropertySelector selector, i
 
 std::optional<SimAudio::Operation> operationFromName(std::string_view name) {
   using Op = SimAudio::Operation;
-  static constexpr std::array<std::pair<std::string_view, Op>, 6> kNames{{
+  static constexpr std::array<std::pair<std::string_view, Op>, 7> kNames{{
       {"setDefaultOutputDevice", Op::setDefaultOutputDevice},
       {"defaultOutputDevice", Op::defaultOutputDevice},
       {"outputDevices", Op::outputDevices},
       {"deviceName", Op::deviceName},
       {"processObjects", Op::processObjects},
       {"processPID", Op::processPID},
+      {"setProcessOutputDevice", Op::setProcessOutputDevice},
   }};
   for (const auto& [text, op] : kNames) {
     if (text == name) return op;
