@@ -12,8 +12,8 @@ namespace velmora {
 
 namespace {
 // A server may take a move and not carry it out (PipeWire 0.3.65 now and then
-// does, as if another request had overtaken it): a move not seen done after
-// this long is asked again, up to this many times in all.
+// does): a move not seen done after this long is asked again, up to this many
+// times in all.
 constexpr double kStreamMoveWait = 1.0;
 constexpr int kStreamMoveAttempts = 3;
 }  // namespace

@@ -108,17 +108,19 @@ class RoutingCoordinator : public std::enable_shared_from_this<RoutingCoordinato
   std::optional<Timestamp> lastInternalSwitchAt;
   std::optional<AudioDeviceID> lastKnownDefaultDevice;
 
-  // Where each application's streams play: the playing streams of each
-  // candidate, by owner pid, as of the latest poll.
+  // The playing streams of each candidate, by owner pid, as of the latest
+  // poll.
   std::map<Pid, std::vector<AudioObjectID>> appStreams;
   // The device each stream of the tracked app was last seen on.
   std::map<AudioObjectID, AudioDeviceID> streamDevices;
+  // Our moves of those streams not yet seen done.
   std::map<AudioObjectID, StreamMove> streamMoves;
   // Streams whose move the sound server refused; never asked again.
   std::set<AudioObjectID> unmovableStreams;
   // The device outside the displays one of the tracked app's streams plays
   // on, as last noted.
   std::optional<AudioDeviceID> followedExternal;
+  // What the shell was last told of the tracked app.
   std::optional<FollowedApplication> publishedFollowed;
 
   WindowTracker& windowTracker();
