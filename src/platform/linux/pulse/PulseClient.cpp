@@ -253,6 +253,8 @@ void PulseClient::onSinkInput(pa_context* context, const pa_sink_input_info* inf
     return;
   }
   client.apply(client.model_.updateSinkInput(sinkInputReply(*info)));
+  // A mover may be waiting for the stream to move.
+  pa_threaded_mainloop_signal(client.loop_, 0);
 }
 
 template <bool initial>

@@ -14,6 +14,9 @@ namespace {
 using pulse::serverReply;
 
 constexpr pa_usec_t kSetWait = 2 * PA_USEC_PER_SEC;
+// How long a mover waits, past the server's answer, for the stream's own
+// update to say it moved.
+constexpr pa_usec_t kMoveNoticeWait = 200 * PA_USEC_PER_MSEC;
 // PipeWire's session manager moves the default a moment after the server
 // accepts the request, and the server tells us within milliseconds. Past the
 // first wait, the default is read over a new connection: pipewire-pulse
@@ -184,9 +187,18 @@ OSStatus PulseClient::moveStream(AudioObjectID stream, AudioDeviceID device) {
   }
   // Answered after the move, so a server that has moved the stream by then
   // (PulseAudio does) leaves the model agreeing when we return; one that
-  // moves it later tells the model with its event.
+  // moves it later (PipeWire's session manager links it) tells the model with
+  // its event.
   release(pa_context_get_sink_input_info(context_, move->stream, &PulseClient::onSinkInput<false>, this));
   const bool ok = awaitLocked(operation, wait);
+  const AudioObjectPropertyAddress where{kAudioProcessPropertyOutputDevice, kAudioObjectPropertyScopeGlobal,
+                                         kAudioObjectPropertyElementMain};
+  const auto moved = [&] {
+    AudioDeviceID now = 0;
+    std::uint32_t size = sizeof now;
+    return !context_ || (model_.getPropertyData(stream, where, size, &now) == kAudioHardwareNoError && now == device);
+  };
+  if (ok) waitLocked(moved, kMoveNoticeWait);
   pa_threaded_mainloop_unlock(loop_);
   return ok ? kAudioHardwareNoError : kAudioHardwareUnspecifiedError;
 }
