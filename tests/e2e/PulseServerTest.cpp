@@ -3,9 +3,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pulse/context.h>
-#include <pulse/stream.h>
-#include <pulse/thread-mainloop.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -81,57 +78,6 @@ AudioObjectPropertyAddress global(AudioObjectPropertySelector selector) {
   return {selector, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMain};
 }
 
-// A stream made with PA_STREAM_DONT_MOVE, playing silence from this process.
-class UnmovableStream {
- public:
-  UnmovableStream() : loop_(pa_threaded_mainloop_new()) {
-    pa_threaded_mainloop_start(loop_);
-    pa_threaded_mainloop_lock(loop_);
-    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "unmovable");
-    pa_context_set_state_callback(context_, &UnmovableStream::onState, this);
-    pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
-    pa_threaded_mainloop_unlock(loop_);
-  }
-  ~UnmovableStream() {
-    pa_threaded_mainloop_lock(loop_);
-    if (stream_) {
-      pa_stream_disconnect(stream_);
-      pa_stream_unref(stream_);
-    }
-    pa_context_disconnect(context_);
-    pa_context_unref(context_);
-    pa_threaded_mainloop_unlock(loop_);
-    pa_threaded_mainloop_stop(loop_);
-    pa_threaded_mainloop_free(loop_);
-  }
-  UnmovableStream(const UnmovableStream&) = delete;
-  UnmovableStream& operator=(const UnmovableStream&) = delete;
-
- private:
-  static void onState(pa_context* context, void* self) {
-    auto& me = *static_cast<UnmovableStream*>(self);
-    if (pa_context_get_state(context) != PA_CONTEXT_READY || me.stream_) return;
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 2};
-    me.stream_ = pa_stream_new(context, "unmovable", &spec, nullptr);
-    pa_stream_set_write_callback(
-        me.stream_,
-        [](pa_stream* stream, std::size_t bytes, void*) {
-          static const std::vector<char> silence(65536);
-          while (bytes > 0) {
-            const std::size_t n = std::min(bytes, silence.size());
-            pa_stream_write(stream, silence.data(), n, nullptr, 0, PA_SEEK_RELATIVE);
-            bytes -= n;
-          }
-        },
-        nullptr);
-    pa_stream_connect_playback(me.stream_, nullptr, nullptr, PA_STREAM_DONT_MOVE, nullptr, nullptr);
-  }
-
-  pa_threaded_mainloop* loop_;
-  pa_context* context_ = nullptr;
-  pa_stream* stream_ = nullptr;
-};
-
 class PulseServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -154,6 +100,7 @@ class PulseServerTest : public ::testing::Test {
     // Its thread runs our blocks: gone before the fields they touch.
     audio_.reset();
     stop(player_);
+    stop(unmovable_);
     stop(server_);
     ::unsetenv("PULSE_SERVER");
     if (!dir_.empty()) {
@@ -246,6 +193,7 @@ class PulseServerTest : public ::testing::Test {
   fs::path dir_;
   pid_t server_ = -1;
   pid_t player_ = -1;
+  pid_t unmovable_ = -1;
   std::shared_ptr<PulseAudioObjects> audio_;
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -361,7 +309,8 @@ TEST_F(PulseServerTest, MovesStreamsUnlessTheyRefuse) {
   EXPECT_NE(move(stream, 999999), kAudioHardwareNoError);
   EXPECT_NE(move(sinks[0], other), kAudioHardwareNoError);
 
-  UnmovableStream unmovable;
+  unmovable_ = spawn({VELMORA_E2E_TOOL, "unmovable"});
+  ASSERT_GT(unmovable_, 0);
   ASSERT_TRUE(waitFor([&] { return list(kAudioHardwarePropertyProcessObjectList).size() == 2; }));
   const AudioObjectID pinned = list(kAudioHardwarePropertyProcessObjectList)[1];
   const AudioObjectID where = outputDevice(pinned);
