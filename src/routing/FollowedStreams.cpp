@@ -33,9 +33,11 @@ const std::vector<AudioObjectID>& RoutingCoordinator::followedStreams() const {
 // displays one of the streams plays on changed.
 bool RoutingCoordinator::noteFollowedStreams(AudioDeviceID current) {
   bool anchored = false;
+  std::optional<AudioDeviceID> external;
   for (AudioObjectID id : followedStreams()) {
     const AudioDeviceID device = audio_.processOutputDevice(id);
     if (device == kAudioObjectUnknown) continue;
+    if (!external && !isDisplaySpeaker(device)) external = device;
     const auto seen = streamDevices.find(id);
     const bool moved = seen != streamDevices.end() && seen->second != device;
     streamDevices[id] = device;
@@ -49,7 +51,6 @@ bool RoutingCoordinator::noteFollowedStreams(AudioDeviceID current) {
     }
   }
 
-  const std::optional<AudioDeviceID> external = followedExternalDevice();
   const bool externalChanged = external != followedExternal;
   followedExternal = external;
   if (externalChanged && external) {
