@@ -42,6 +42,12 @@ TEST(ScenarioReader, RefusesBrokenScenariosWithThePlaceOfTheFault) {
       {"{\"until\": 1, \"windows\": [{\"id\": \"w\", \"pid\": 5, \"bounds\": [0, 0, 1]}]}", 1, 48,
        "\"bounds\" must be a list of four numbers [x, y, width, height]"},
       {"{\"until\": 1, \"until\": 2}", 1, 14, "duplicate key \"until\""},
+      {"{\"until\": 1, \"streams\": [{\"id\": 5, \"device\": 7}]}", 1, 36, "stream names unknown device 7"},
+      {"{\"until\": 1, \"devices\": [{\"id\": 7, \"outputs\": false}], \"streams\": [{\"id\": 5, \"device\": 7}]}", 1,
+       78, "stream names device 7 without outputs"},
+      {"{\"until\": 9, \"devices\": [{\"id\": 5}], \"events\": [{\"at\": 1, \"do\": \"moveStream\", \"stream\": 6, "
+       "\"device\": 5}]}",
+       1, 79, "moveStream names unknown stream 6"},
       {"[1, 2]", 1, 1, "the scenario must be an object"},
       {"{\"until\": 1, \"bindings\": [{\"display\": {\"port\": \"DP-1\"}, \"device\": \"x\"}]}", 1, 40,
        "unknown key \"port\" in a display identity"},
@@ -75,9 +81,10 @@ TEST(ScenarioReader, ReadsEveryKindOfValueItModels) {
     "defaultDevice": 73,
     "bindings": [ {"display": {"maker": "JVC", "connector": "HDMI-A-1"}, "device": "alsa.hdmi2"} ],
     "windows": [ {"id": "w", "pid": 5, "bounds": [1, 2, 3, 4], "onscreen": null} ],
-    "streams": [ {"id": 900, "running": true} ],
+    "streams": [ {"id": 900, "running": true, "device": 74, "movable": false} ],
     "events": [ {"at": 0.5, "do": "fail", "operation": "windowList", "count": -1},
-                {"at": 1, "do": "renameDevice", "device": 73, "name": "Aster"} ],
+                {"at": 1, "do": "renameDevice", "device": 73, "name": "Aster"},
+                {"at": 2, "do": "moveStream", "stream": 900, "device": 74} ],
     "until": 2 })j");
   ASSERT_FALSE(result.error.has_value()) << result.error->message;
   const auto& s = *result.scenario;
@@ -97,6 +104,9 @@ TEST(ScenarioReader, ReadsEveryKindOfValueItModels) {
   EXPECT_EQ(s.devices[0].transport, velmora::fourCharCode("hdmi"));
   EXPECT_FALSE(s.windows[0].onscreen.has_value());
   EXPECT_FALSE(s.streams[0].pid.has_value());
+  EXPECT_EQ(s.streams[0].pin, std::optional<velmora::AudioDeviceID>(74));
+  EXPECT_FALSE(s.streams[0].movable);
+  EXPECT_EQ(s.events[2].kind, velmora::sim::ScenarioEvent::Kind::moveStream);
   EXPECT_EQ(s.events[0].count, -1);
   EXPECT_EQ(s.events[1].name, std::optional<std::string>("Aster"));
 }

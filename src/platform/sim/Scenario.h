@@ -32,6 +32,7 @@ struct ScenarioEvent {
     setRunning,
     addStream,
     removeStream,
+    moveStream,
     launchApp,
     quitApp,
     setDefault,
@@ -48,12 +49,12 @@ struct ScenarioEvent {
   std::string window;                    // moveWindow, raiseWindow, closeWindow
   Rect bounds;                           // moveWindow
   SimWindow newWindow;                   // openWindow
-  AudioObjectID stream = 0;              // setRunning, removeStream
+  AudioObjectID stream = 0;              // setRunning, removeStream, moveStream
   bool running = false;                  // setRunning
   SimAudio::Stream newStream;            // addStream
   RunningApplication app;                // launchApp
   Pid pid = 0;                           // quitApp
-  AudioDeviceID device = 0;              // setDefault, unplug, renameDevice, chooseSpeakers (0: automatic)
+  AudioDeviceID device = 0;              // setDefault, unplug, renameDevice, moveStream, chooseSpeakers (0: automatic)
   DisplayID display = 0;                 // chooseSpeakers
   SimAudio::Device newDevice;            // plug
   std::vector<PlatformScreen> displays;  // setDisplays
