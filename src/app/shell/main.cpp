@@ -108,8 +108,8 @@ int main(int argc, char** argv) {
   deps.makeUpdater = [] { return velmora::app::makeUpdater(); };
   deps.diagnosticsText = [platform, sessionLine = desktop.sessionLine, followed]() -> std::string {
     if (!platform.screens) return {};
-    auto snapshot = velmora::app::readDiagnostics(velmora::AudioHardware(platform.audio), *platform.screens,
-                                                  *followed, platform.speakerChoices);
+    auto snapshot = velmora::app::readDiagnostics(velmora::AudioHardware(platform.audio), *platform.screens, *followed,
+                                                  platform.speakerChoices);
     if (sessionLine) snapshot.session = sessionLine();
     return velmora::app::diagnosticsText(snapshot);
   };
