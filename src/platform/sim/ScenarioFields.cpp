@@ -9,6 +9,27 @@ DisplayIdentity readIdentity(const json& value, const std::string& pointer) {
                          r.optionalText("connector")};
 }
 
+namespace {
+
+// Any value is allowed: a screen number that is not an unsigned 32-bit
+// integer is exactly what some scenarios model.
+std::optional<PlatformValue> readScreenNumber(const json& id, const std::string& where) {
+  if (id.is_number_unsigned()) {
+    const auto u = id.get<std::uint64_t>();
+    if (u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+      return PlatformValue(static_cast<std::int64_t>(u));
+    return PlatformValue(static_cast<double>(u));
+  }
+  if (id.is_number_integer()) return PlatformValue(id.get<std::int64_t>());
+  if (id.is_number_float()) return PlatformValue(id.get<double>());
+  if (id.is_string()) return PlatformValue(id.get<std::string>());
+  if (id.is_boolean()) return PlatformValue(id.get<bool>());
+  if (id.is_null()) return std::nullopt;
+  throw Invalid{where, "\"id\" must be a number or text"};
+}
+
+}  // namespace
+
 std::vector<PlatformScreen> readDisplays(const json& list, const std::string& pointer) {
   if (!list.is_array()) throw Invalid{pointer, "\"displays\" must be a list"};
   std::vector<PlatformScreen> out;
@@ -16,27 +37,7 @@ std::vector<PlatformScreen> readDisplays(const json& list, const std::string& po
     Reader r(list[i], child(pointer, i), "a display");
     r.allowOnly({"id", "name", "frame", "identity"});
     PlatformScreen screen;
-    if (r.has("id")) {
-      const json& id = r.at("id");
-      // Any value is allowed: a screen number that is not an unsigned 32-bit
-      // integer is exactly what some scenarios model.
-      if (id.is_number_unsigned()) {
-        auto u = id.get<std::uint64_t>();
-        screen.screenNumber = u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
-                                  ? PlatformValue(static_cast<std::int64_t>(u))
-                                  : PlatformValue(static_cast<double>(u));
-      } else if (id.is_number_integer()) {
-        screen.screenNumber = PlatformValue(id.get<std::int64_t>());
-      } else if (id.is_number_float()) {
-        screen.screenNumber = PlatformValue(id.get<double>());
-      } else if (id.is_string()) {
-        screen.screenNumber = PlatformValue(id.get<std::string>());
-      } else if (id.is_boolean()) {
-        screen.screenNumber = PlatformValue(id.get<bool>());
-      } else if (!id.is_null()) {
-        throw Invalid{r.where("id"), "\"id\" must be a number or text"};
-      }
-    }
+    if (r.has("id")) screen.screenNumber = readScreenNumber(r.at("id"), r.where("id"));
     screen.localizedName = r.text("name");
     screen.frame = r.rect("frame");
     if (r.has("identity")) screen.identity = readIdentity(r.at("identity"), r.where("identity"));
