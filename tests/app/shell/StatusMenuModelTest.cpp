@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <vector>
 
 namespace velmora::app {
@@ -10,74 +11,112 @@ namespace {
 // Applies changes to a plain copy of the menu, as the real menu would.
 class FakeMenu final : public MenuTarget {
  public:
-  FakeMenu() { shown = statusMenuModel({}); }
-  void setTitle(std::size_t i, const std::string& t) override { shown.items[i].title = t, ++calls; }
-  void setEnabled(std::size_t i, bool e) override { shown.items[i].enabled = e, ++calls; }
-  void setChecked(std::size_t i, bool c) override { shown.items[i].checked = c, ++calls; }
-  void setVisible(std::size_t i, bool v) override { shown.items[i].visible = v, ++calls; }
+  void rebuild(const MenuItems& items) override { shown = items, ++rebuilds; }
+  void setTitle(const std::string& id, const std::string& t) override { find(id).title = t; }
+  void setEnabled(const std::string& id, bool e) override { find(id).enabled = e; }
+  void setChecked(const std::string& id, bool c) override { find(id).checked = c; }
+  void setVisible(const std::string& id, bool v) override { find(id).visible = v; }
 
-  StatusMenuModel shown;
+  MenuItemState& find(const std::string& id) {
+    ++calls;
+    return const_cast<MenuItemState&>(*findMenuItem(shown, id));
+  }
+
+  MenuItems shown;
   int calls = 0;
+  int rebuilds = 0;
 };
 
-std::vector<std::string> visibleTitles(const StatusMenuModel& model) {
+std::vector<std::string> visibleTitles(const MenuItems& items) {
   std::vector<std::string> titles;
-  for (const auto& item : model.items) {
-    if (item.visible) titles.push_back(item.separator ? "---" : item.title);
+  for (const auto& item : items) {
+    if (item.visible) titles.push_back(item.type == MenuItemType::separator ? "---" : item.title);
   }
   return titles;
 }
 
-TEST(StatusMenuModel, ItemsInOrderWithTheirStates) {
+TEST(StatusMenuModel, ItemsInOrderWithTheirStatesAndIdsAltSwapsTheAlternate) {
   StatusMenuInputs inputs;
   inputs.lastMessage = "Starting\u2026";
   const StatusMenuModel model = statusMenuModel(inputs);
 
-  EXPECT_EQ(visibleTitles(model),
+  EXPECT_EQ(visibleTitles(presentedItems(model.items, false)),
             (std::vector<std::string>{"Starting\u2026", "---", "About Velmora", "Check for Updates\u2026",
                                       "Launch at login", "Send crash reports", "---", "Quit Velmora"}));
-  EXPECT_FALSE(model.items[kStatusLine].enabled);
-  EXPECT_FALSE(model.items[kCheckForUpdates].enabled);
-  EXPECT_FALSE(model.items[kLaunchAtLogin].checked);
-  EXPECT_FALSE(model.items[kSendCrashReports].checked);
-  EXPECT_TRUE(model.items[kAbout].enabled);
-  EXPECT_TRUE(model.items[kQuit].enabled);
+  EXPECT_EQ(visibleTitles(presentedItems(model.items, true)),
+            (std::vector<std::string>{"Starting\u2026", "---", "Show diagnostics\u2026", "Check for Updates\u2026",
+                                      "Launch at login", "Send crash reports", "---", "Quit Velmora"}));
+  const std::map<const char*, std::pair<bool, bool>> enabledChecked = {
+      {menu_id::kStatus, {false, false}},       {menu_id::kCheckForUpdates, {false, false}},
+      {menu_id::kLaunchAtLogin, {true, false}}, {menu_id::kSendCrashReports, {true, false}},
+      {menu_id::kAbout, {true, false}},         {menu_id::kDiagnostics, {true, false}},
+      {menu_id::kQuit, {true, false}},
+  };
+  for (const auto& [id, state] : enabledChecked) {
+    const MenuItemState* item = findMenuItem(model.items, id);
+    ASSERT_NE(item, nullptr) << id;
+    EXPECT_EQ(std::pair(item->enabled, item->checked), state) << id;
+  }
+  EXPECT_EQ(model.accessibleDescription, "Velmora \u2014 Starting\u2026");
+  EXPECT_EQ(model.iconName, "MenuBarIcon-idle");
 
   // A long status is shown whole.
   inputs.lastMessage = std::string(300, 'x') + " \u2192 Studio TV";
-  EXPECT_EQ(statusMenuModel(inputs).items[kStatusLine].title, inputs.lastMessage);
+  EXPECT_EQ(findMenuItem(statusMenuModel(inputs).items, menu_id::kStatus)->title, inputs.lastMessage);
 }
 
-TEST(ApplyMenuChanges, SendsOnlyDifferencesAndEndsAsAFullRebuildWould) {
+TEST(ApplyMenuChanges, SendsOnlyDifferencesAndRebuildsWhenTheShapeChanges) {
   FakeMenu menu;
-  std::optional<StatusMenuModel> shown;
-  auto show = [&](const StatusMenuInputs& inputs) {
-    const StatusMenuModel next = statusMenuModel(inputs);
+  std::optional<MenuItems> shown;
+  auto show = [&](const MenuItems& next) {
     menu.calls = 0;
+    menu.rebuilds = 0;
     const std::size_t sent = applyMenuChanges(shown, next, menu);
-    EXPECT_EQ(sent, static_cast<std::size_t>(menu.calls));
+    EXPECT_EQ(sent, static_cast<std::size_t>(menu.calls + menu.rebuilds));
     shown = next;
     EXPECT_EQ(menu.shown, next);
     return sent;
   };
-
   StatusMenuInputs inputs;
+  auto items = [&](bool alt = false) { return presentedItems(statusMenuModel(inputs).items, alt); };
+
   inputs.lastMessage = "Starting\u2026";
-  EXPECT_GT(show(inputs), 9u) << "the first drawing sets every item";
+  EXPECT_EQ(show(items()), 1u);
+  EXPECT_EQ(menu.rebuilds, 1) << "the first drawing makes the menu";
 
   inputs.lastMessage = "Tracking Firefox";
-  EXPECT_EQ(show(inputs), 1u);
-  EXPECT_EQ(show(inputs), 0u) << "a repeated report changes nothing";
+  EXPECT_EQ(show(items()), 1u);
+  EXPECT_EQ(show(items()), 0u) << "a repeated report changes nothing";
 
   inputs.launchAtLoginEnabled = true;
-  EXPECT_EQ(show(inputs), 1u);
-  inputs.altHeld = true;
-  EXPECT_EQ(show(inputs), 2u);
-  inputs.altHeld = false;
+  EXPECT_EQ(show(items()), 1u);
+  EXPECT_EQ(show(items(true)), 2u);
   inputs.canCheckForUpdates = true;
   inputs.crashReportingEnabled = true;
   inputs.lastMessage = "\u2192 Studio TV";
-  EXPECT_EQ(show(inputs), 5u);
+  EXPECT_EQ(show(items()), 5u);
+  EXPECT_EQ(menu.rebuilds, 0);
+
+  // A submenu that appears, then changes inside.
+  MenuItems withSubmenu = items();
+  MenuItemState speakers;
+  speakers.id = "speakers";
+  speakers.type = MenuItemType::submenu;
+  speakers.title = "Speakers";
+  MenuItemState a;
+  a.id = "speakers/a";
+  a.checkable = a.checked = true;
+  speakers.children = {a};
+  withSubmenu.insert(withSubmenu.begin() + 2, speakers);
+  EXPECT_EQ(show(withSubmenu), 1u);
+  EXPECT_EQ(menu.rebuilds, 1);
+  withSubmenu[2].children[0].checked = false;
+  EXPECT_EQ(show(withSubmenu), 1u);
+  EXPECT_EQ(menu.rebuilds, 0);
+  a.id = "speakers/b";
+  withSubmenu[2].children.push_back(a);
+  EXPECT_EQ(show(withSubmenu), 1u);
+  EXPECT_EQ(menu.rebuilds, 1);
 }
 
 }  // namespace
