@@ -16,6 +16,7 @@ namespace velmora::app {
 enum class MenuItemType { action, separator, submenu };
 
 struct MenuItemState {
+  // Unique in the tree; plain ASCII, since it travels on the session bus.
   std::string id;
   MenuItemType type = MenuItemType::action;
   std::string title;
