@@ -48,6 +48,11 @@ setUp() {
 
 check_follow() {
   setUp
+  # Nobody else on the bus may read the window list.
+  local refused
+  refused=$(gbed_shell_call /co/quennet/Velmora/Shell co.quennet.Velmora.Shell.Windows 2>&1) &&
+    bed_fail "another client read the window list: $refused"
+  grep -q AccessDenied <<< "$refused" || bed_fail "another client's Windows() was not refused: $refused"
   gbed_move_player 0
   expectDefault "${BED_SINKS[0]}" "window moved back to the scaled monitor"
   gbed_move_player 1
@@ -67,8 +72,8 @@ check_override() {
   afterQuietWindow
   bed_set_default "${BED_SINKS[0]}" || bed_fail "could not pick ${BED_SINKS[0]} by hand"
   expectDefaultHolds "${BED_SINKS[0]}" "speakers picked by hand while the window stays"
-  gbed_shell_call /co/quennet/Velmora/Shell co.quennet.Velmora.Shell.Test.MoveWindow "$BED_MPV_PID" \
-    $((GBED_MONITOR_X[1] + 600)) 300 > /dev/null || bed_fail "could not move the window within its monitor"
+  gbed_test MoveWindow "$BED_MPV_PID" $((GBED_MONITOR_X[1] + 600)) 300 > /dev/null ||
+    bed_fail "could not move the window within its monitor"
   expectDefaultHolds "${BED_SINKS[0]}" "window moved within its monitor"
   gbed_move_player 0
   # The default already is this monitor's speakers: hold long enough for
