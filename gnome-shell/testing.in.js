@@ -1,14 +1,19 @@
 // The test build's own route into the extension, for the end-to-end tests;
 // it is never part of the installed extension. It moves windows as a user
-// would drag them, and lists them for the test bed (the real list is
-// Velmora's alone).
+// would drag them, lists them for the test bed (the real list is Velmora's
+// alone), and reads and works the top-bar menu.
 
 //#if esm
 import Gio from 'gi://Gio';
+import St from 'gi://St';
+import * as Main from 'resource:///org/gnome/shell/ui/main.js';
+import * as PopupMenu from 'resource:///org/gnome/shell/ui/popupMenu.js';
 import {onScreenWindows} from './windows.js';
 //#endif
 //#if legacy
-const {Gio} = imports.gi;
+const {Gio, St} = imports.gi;
+const Main = imports.ui.main;
+const PopupMenu = imports.ui.popupMenu;
 const {onScreenWindows} = imports.misc.extensionUtils.getCurrentExtension().imports.windows.api();
 //#endif
 
@@ -23,10 +28,32 @@ const TEST_XML = `<node>
     <method name="Windows">
       <arg name="windows" type="a(iiiii)" direction="out"/>
     </method>
+    <method name="TopBar">
+      <arg name="json" type="s" direction="out"/>
+    </method>
+    <method name="ActivateTopBarItem">
+      <arg name="id" type="s" direction="in"/>
+      <arg name="activated" type="b" direction="out"/>
+    </method>
+    <method name="OpenTopBarMenu"/>
   </interface>
 </node>`;
 
+function menuArea(indicator) {
+    const monitor = Main.layoutManager.primaryMonitor;
+    const [, menuY] = indicator.menu.actor.get_transformed_position();
+    const [menuWidth, menuHeight] = indicator.menu.actor.get_transformed_size();
+    const scale = St.ThemeContext.get_for_stage(global.stage).scale_factor;
+    const width = Math.min(monitor.width, menuWidth + 24 * scale);
+    const height = Math.min(monitor.height, Math.max(menuY + menuHeight, Main.panel.height) + 12 * scale);
+    return [monitor.x + monitor.width - width, monitor.y, width, height].map(v => Math.floor(v / scale));
+}
+
 class TestRoute {
+    constructor(topBar) {
+        this._topBar = topBar;
+    }
+
     enable() {
         this._exported = Gio.DBusExportedObject.wrapJSObject(TEST_XML, this);
         this._exported.export(Gio.DBus.session, '/co/quennet/Velmora/Shell');
@@ -47,6 +74,48 @@ class TestRoute {
 
     Windows() {
         return onScreenWindows();
+    }
+
+    // The indicator as the user meets it: whether it is in the panel, its
+    // icon and accessible name, and each menu item as drawn; beside it, the
+    // items as Velmora sent them. With the menu open, the area that shows it
+    // and the top bar's right end, in the units of the Shell's Screenshot
+    // interface.
+    TopBar() {
+        const indicator = this._topBar.indicator;
+        const description = {shown: false, menu: [], layout: []};
+        if (indicator) {
+            description.shown = Main.panel.statusArea['velmora'] === indicator && indicator.visible;
+            description.icon = this._topBar.iconName;
+            description.accessibleName = indicator.accessible_name;
+            for (const {widget, item} of this._topBar.items.values()) {
+                description.menu.push({
+                    id: item.id,
+                    type: item.type,
+                    title: item.type === 'separator' ? '' : widget.label.text,
+                    enabled: item.type === 'separator' ? item.enabled : widget.sensitive,
+                    visible: widget.visible,
+                    checked: widget._ornament === PopupMenu.Ornament.CHECK,
+                });
+                description.layout.push(item);
+            }
+            if (indicator.menu.isOpen)
+                description.area = menuArea(indicator);
+        }
+        return JSON.stringify(description);
+    }
+
+    ActivateTopBarItem(id) {
+        const entry = this._topBar.items?.get(id);
+        if (!entry || entry.item.type !== 'action')
+            return false;
+        entry.widget.activate(null);
+        return true;
+    }
+
+    OpenTopBarMenu() {
+        Main.overview.hide();
+        this._topBar.indicator?.menu.open(false);
     }
 }
 

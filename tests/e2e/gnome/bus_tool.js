@@ -12,6 +12,9 @@ const {Gio, GLib} = imports.gi;
 const TEST_SIGNATURES = {
     MoveWindow: '(iii)',
     Windows: '()',
+    TopBar: '()',
+    ActivateTopBarItem: '(s)',
+    OpenTopBarMenu: '()',
 };
 
 function fail(text) {

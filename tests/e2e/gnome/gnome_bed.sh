@@ -13,6 +13,7 @@
 #   gbed_start_player       mpv on the first monitor, playing
 #   gbed_move_player N      moves mpv's window onto monitor N (0 or 1)
 #   gbed_start_velmora BIN  the real program against the bed
+#   gbed_topbar             the top-bar indicator and its menu, as JSON
 # bed_stop (the EXIT trap) stops everything, helpers the Shell had the bus
 # start included.
 #
@@ -52,6 +53,7 @@ gbed_shell_call() {
 gbed_test() { timeout 15 gjs "$GBED_TOOL" test "$@"; }
 # The real list is Velmora's alone; the test route shows the bed the same.
 gbed_windows() { gbed_test Windows 2> /dev/null; }
+gbed_topbar() { gbed_test TopBar; }
 gbed_extension_up() { gbed_windows > /dev/null; }
 gbed_name_owned() {
   timeout 5 gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
