@@ -1,7 +1,8 @@
 #pragma once
 
 // A private dbus-daemon for tests that need a session bus;
-// DBUS_SESSION_BUS_ADDRESS points at it while it lives.
+// DBUS_SESSION_BUS_ADDRESS points at it while it lives. And a wait for what
+// the bus's other clients do on their own threads.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -12,6 +13,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +21,17 @@
 extern char** environ;
 
 namespace velmora::test {
+
+// Polls condition every 20 ms for at most limit; its last answer.
+inline bool waitFor(const std::function<bool()>& condition,
+                    std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return condition();
+}
 
 class PrivateBus {
  public:
@@ -42,10 +55,7 @@ class PrivateBus {
     if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     // The daemon makes its socket as it starts.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (pid_ > 0 && !std::filesystem::exists(socket) && std::chrono::steady_clock::now() < end)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (pid_ > 0 && std::filesystem::exists(socket)) {
+    if (pid_ > 0 && waitFor([&] { return std::filesystem::exists(socket); }, std::chrono::seconds(5))) {
       setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + socket).c_str(), 1);
       up_ = true;
     }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "MenuSamples.h"
 #include "QtTestApp.h"
 #include "support/PrivateBus.h"
 
@@ -103,16 +104,7 @@ StatusMenuModel menuWithSpeakers(const std::string& message) {
   inputs.lastMessage = message;
   inputs.launchAtLoginEnabled = true;
   StatusMenuModel model = statusMenuModel(inputs);
-  MenuItemState speakers;
-  speakers.id = "speakers";
-  speakers.type = MenuItemType::submenu;
-  speakers.title = "Speakers for Studio TV";
-  MenuItemState entry;
-  entry.id = "speakers/tv";
-  entry.title = "Studio TV";
-  entry.checkable = entry.checked = true;
-  speakers.children = {entry};
-  model.items.insert(model.items.end() - 2, speakers);
+  model.items.insert(model.items.end() - 2, test::speakersSubmenu());
   return model;
 }
 

@@ -5,6 +5,8 @@
 #include <map>
 #include <vector>
 
+#include "MenuSamples.h"
+
 namespace velmora::app {
 namespace {
 
@@ -99,22 +101,15 @@ TEST(ApplyMenuChanges, SendsOnlyDifferencesAndRebuildsWhenTheShapeChanges) {
 
   // A submenu that appears, then changes inside.
   MenuItems withSubmenu = items();
-  MenuItemState speakers;
-  speakers.id = "speakers";
-  speakers.type = MenuItemType::submenu;
-  speakers.title = "Speakers";
-  MenuItemState a;
-  a.id = "speakers/a";
-  a.checkable = a.checked = true;
-  speakers.children = {a};
-  withSubmenu.insert(withSubmenu.begin() + 2, speakers);
+  withSubmenu.insert(withSubmenu.begin() + 2, test::speakersSubmenu());
   EXPECT_EQ(show(withSubmenu), 1u);
   EXPECT_EQ(menu.rebuilds, 1);
   withSubmenu[2].children[0].checked = false;
   EXPECT_EQ(show(withSubmenu), 1u);
   EXPECT_EQ(menu.rebuilds, 0);
-  a.id = "speakers/b";
-  withSubmenu[2].children.push_back(a);
+  MenuItemState other = withSubmenu[2].children[0];
+  other.id = "speakers/other";
+  withSubmenu[2].children.push_back(other);
   EXPECT_EQ(show(withSubmenu), 1u);
   EXPECT_EQ(menu.rebuilds, 1);
 }

@@ -21,15 +21,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using ::velmora::test::PrivateBus;
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(20ms);
-  }
-  return condition();
-}
+using ::velmora::test::waitFor;
 
 // Owns org.gnome.Shell with an extension that answers its Version and
 // refuses Windows(), then tells the caller that the list changed, as the

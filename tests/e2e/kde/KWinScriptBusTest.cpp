@@ -26,16 +26,8 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(20ms);
-  }
-  return condition();
-}
-
 using test::PrivateBus;
+using test::waitFor;
 
 // Plays KWin's part: owns org.kde.KWin, loads scripts, and when one runs,
 // sends the report given to it to the bus name written in the script.
