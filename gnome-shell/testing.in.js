@@ -4,14 +4,16 @@
 // alone), and reads and works the top-bar menu.
 
 //#if esm
+import Clutter from 'gi://Clutter';
 import Gio from 'gi://Gio';
+import GLib from 'gi://GLib';
 import St from 'gi://St';
 import * as Main from 'resource:///org/gnome/shell/ui/main.js';
 import * as PopupMenu from 'resource:///org/gnome/shell/ui/popupMenu.js';
 import {onScreenWindows} from './windows.js';
 //#endif
 //#if legacy
-const {Gio, St} = imports.gi;
+const {Clutter, Gio, GLib, St} = imports.gi;
 const Main = imports.ui.main;
 const PopupMenu = imports.ui.popupMenu;
 const {onScreenWindows} = imports.misc.extensionUtils.getCurrentExtension().imports.windows.api();
@@ -36,6 +38,9 @@ const TEST_XML = `<node>
       <arg name="activated" type="b" direction="out"/>
     </method>
     <method name="OpenTopBarMenu"/>
+    <method name="PressAlt">
+      <arg name="pressed" type="b" direction="in"/>
+    </method>
   </interface>
 </node>`;
 
@@ -62,6 +67,7 @@ class TestRoute {
     disable() {
         this._exported.unexport();
         this._exported = null;
+        this._keyboard = null;
     }
 
     MoveWindow(pid, x, y) {
@@ -116,6 +122,16 @@ class TestRoute {
     OpenTopBarMenu() {
         Main.overview.hide();
         this._topBar.indicator?.menu.open(false);
+    }
+
+    // From a keyboard of its own, as a user would press the key.
+    PressAlt(pressed) {
+        if (!this._keyboard) {
+            const seat = Clutter.get_default_backend().get_default_seat();
+            this._keyboard = seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
+        }
+        this._keyboard.notify_keyval(GLib.get_monotonic_time(), Clutter.KEY_Alt_L,
+            pressed ? Clutter.KeyState.PRESSED : Clutter.KeyState.RELEASED);
     }
 }
 

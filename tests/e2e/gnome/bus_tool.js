@@ -15,6 +15,7 @@ const TEST_SIGNATURES = {
     TopBar: '()',
     ActivateTopBarItem: '(s)',
     OpenTopBarMenu: '()',
+    PressAlt: '(b)',
 };
 
 function fail(text) {
@@ -50,7 +51,7 @@ function test(method, args) {
     const signature = TEST_SIGNATURES[method];
     if (!signature)
         fail(`no test method ${method}`);
-    const values = args.map((a, i) => (signature[i + 1] === 's' ? a : Number.parseInt(a, 10)));
+    const values = args.map((a, i) => ({s: a, b: a === 'true'}[signature[i + 1]] ?? Number.parseInt(a, 10)));
     const reply = call('org.gnome.Shell', '/co/quennet/Velmora/Shell', 'co.quennet.Velmora.Shell.Test', method,
         new GLib.Variant(signature, values)).deep_unpack();
     if (reply.length)

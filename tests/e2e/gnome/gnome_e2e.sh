@@ -170,6 +170,14 @@ check_topbar() {
   gbed_test ActivateTopBarItem launch-at-login > /dev/null || bed_fail "could not choose launch at login"
   bed_wait "$SOON" topbarIs '.menu[] | select(.id == "launch-at-login") | .checked' false ||
     bed_fail "launch at login was not turned off: $(gbed_topbar)"
+  # Alt held with the menu open shows the diagnostics instead of About.
+  gbed_test OpenTopBarMenu
+  gbed_test PressAlt true
+  bed_wait "$SOON" topbarIs '[.menu[] | select(.visible) | .title][2]' "Show diagnostics$(printf '\u2026')" ||
+    bed_fail "Alt did not show the diagnostics: $(gbed_topbar)"
+  gbed_test PressAlt false
+  bed_wait "$SOON" topbarIs '[.menu[] | select(.visible) | .title][2]' "About Velmora" ||
+    bed_fail "releasing Alt did not bring About back: $(gbed_topbar)"
   gbed_start_player
   bed_wait "$SOON" topbarIs .icon MenuBarIcon || bed_fail "the icon does not show tracking: $(gbed_topbar)"
   expectTopBarMenu
