@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <vector>
 
 #include "MenuSamples.h"
@@ -37,7 +36,7 @@ std::vector<std::string> visibleTitles(const MenuItems& items) {
   return titles;
 }
 
-TEST(StatusMenuModel, ItemsInOrderWithTheirStatesAndIdsAltSwapsTheAlternate) {
+TEST(StatusMenuModel, ItemsInOrderAltSwapsTheAlternate) {
   StatusMenuInputs inputs;
   inputs.lastMessage = "Starting\u2026";
   const StatusMenuModel model = statusMenuModel(inputs);
@@ -48,17 +47,8 @@ TEST(StatusMenuModel, ItemsInOrderWithTheirStatesAndIdsAltSwapsTheAlternate) {
   EXPECT_EQ(visibleTitles(presentedItems(model.items, true)),
             (std::vector<std::string>{"Starting\u2026", "---", "Show diagnostics\u2026", "Check for Updates\u2026",
                                       "Launch at login", "Send crash reports", "---", "Quit Velmora"}));
-  const std::map<const char*, std::pair<bool, bool>> enabledChecked = {
-      {menu_id::kStatus, {false, false}},       {menu_id::kCheckForUpdates, {false, false}},
-      {menu_id::kLaunchAtLogin, {true, false}}, {menu_id::kSendCrashReports, {true, false}},
-      {menu_id::kAbout, {true, false}},         {menu_id::kDiagnostics, {true, false}},
-      {menu_id::kQuit, {true, false}},
-  };
-  for (const auto& [id, state] : enabledChecked) {
-    const MenuItemState* item = findMenuItem(model.items, id);
-    ASSERT_NE(item, nullptr) << id;
-    EXPECT_EQ(std::pair(item->enabled, item->checked), state) << id;
-  }
+  // The states of each item are checked where they leave on the bus.
+  EXPECT_FALSE(findMenuItem(model.items, menu_id::kStatus)->enabled);
   EXPECT_EQ(model.accessibleDescription, "Velmora \u2014 Starting\u2026");
   EXPECT_EQ(model.iconName, "MenuBarIcon-idle");
 
