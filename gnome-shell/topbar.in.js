@@ -156,7 +156,7 @@ class TopBar {
                 } catch (e) {
                     if (!cancellable.is_cancelled() && !this._complained) {
                         this._complained = true;
-                        log(`Velmora: the menu of Velmora cannot be used: ${e.message}`);
+                        log(`velmora@quennet.co: ${method} on Velmora's menu failed: ${e.message}`);
                     }
                     return;
                 }
