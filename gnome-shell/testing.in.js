@@ -127,7 +127,9 @@ class TestRoute {
     // From a keyboard of its own, as a user would press the key.
     PressAlt(pressed) {
         if (!this._keyboard) {
-            const seat = Clutter.get_default_backend().get_default_seat();
+            // GNOME 51 has only the stage's way, GNOME 43 only Clutter's.
+            const backend = global.stage.context?.get_backend() ?? Clutter.get_default_backend();
+            const seat = backend.get_default_seat();
             this._keyboard = seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
         }
         this._keyboard.notify_keyval(GLib.get_monotonic_time(), Clutter.KEY_Alt_L,
