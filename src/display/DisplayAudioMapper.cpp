@@ -160,8 +160,14 @@ DisplaySpeakers DisplayAudioMapper::displaySpeakers(const std::vector<PlatformSc
   DisplaySpeakers result;
   forEachUsableScreen(screens, [&](DisplayID id, const PlatformScreen& screen) {
     const auto pairing = pairings.find(id);
-    result.displays.push_back({id, screen.localizedName, screen.identity,
-                               pairing == pairings.end() ? std::nullopt : std::optional(pairing->second)});
+    DisplaySpeakersEntry entry{id, screen.localizedName, screen.identity};
+    if (pairing != pairings.end()) entry.pairing = pairing->second;
+    if (entry.pairing && entry.pairing->basis != PairingBasis::userChoice) {
+      entry.automatic = entry.pairing->device;
+    } else if (auto byName = pairSpeakers(screen.localizedName, candidates)) {
+      entry.automatic = byName->device;
+    }
+    result.displays.push_back(std::move(entry));
   });
   for (AudioDeviceID device : candidates) {
     const std::optional<std::string> name = audio_.deviceName(device);

@@ -17,7 +17,9 @@ struct DisplaySpeakersEntry {
   DisplayID displayID = 0;
   std::string name;
   DisplayIdentity identity;
-  std::optional<SpeakerPairing> pairing;
+  std::optional<SpeakerPairing> pairing = std::nullopt;
+  // What the display's name alone pairs it with, choice or not.
+  std::optional<AudioDeviceID> automatic = std::nullopt;
 
   friend bool operator==(const DisplaySpeakersEntry&, const DisplaySpeakersEntry&) = default;
 };

@@ -11,9 +11,11 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QUrl>
+#include <algorithm>
 
 #include "app/shell/DiagnosticsText.h"
 #include "app/shell/ShellConfig.h"
+#include "app/shell/SpeakerChoice.h"
 #include "app/shell/TrayMenu.h"
 #include "platform/Log.h"
 
@@ -88,9 +90,6 @@ void AppMain::applicationDidFinishLaunching() {
       const QRect icon = statusItem_ ? statusItem_->geometry() : QRect();
       menu->popup(icon.isValid() ? icon.bottomLeft() + QPoint(0, 1) : QCursor::pos());
     });
-    if (!deps_.trayAvailable()) {
-      generalLog().info("Velmora: no system tray is available; the status item cannot be shown");
-    }
     if (deps_.makeMenuMirror) {
       MenuMirror::Handlers mirrorHandlers;
       // Later, from the event loop: an item may open a modal dialog, which
@@ -106,6 +105,10 @@ void AppMain::applicationDidFinishLaunching() {
       mirrorHandlers.refresh = [this] { rebuildMenu(); };
       mirror_ = deps_.makeMenuMirror(std::move(mirrorHandlers));
     }
+    if (!deps_.trayAvailable()) {
+      generalLog().info(mirror_ ? "Velmora: no system tray is available; the menu is offered to GNOME Shell's top bar"
+                                : "Velmora: no system tray is available; the status item cannot be shown");
+    }
   }
 
   refreshStatusItem();
@@ -120,6 +123,11 @@ void AppMain::applicationDidFinishLaunching() {
       if (self) self->statusChanged(status, message);
     });
   }
+  if (coordinator_.setOnDisplaysChanged && deps_.speakerChoices) {
+    coordinator_.setOnDisplaysChanged([self = QPointer<AppMain>(this)](const DisplaySpeakers& speakers) {
+      if (self) self->displaysChanged(speakers);
+    });
+  }
   if (coordinator_.startRouting) coordinator_.startRouting();
 }
 
@@ -131,6 +139,32 @@ void AppMain::statusChanged(RoutingStatus status, const std::string& message) {
   lastStatus_ = status;
   lastMessage_ = message;
   refreshStatusItem();
+}
+
+void AppMain::displaysChanged(const DisplaySpeakers& speakers) {
+  for (const std::string& line : waitingChoices(deps_.speakerChoices->bindings(), speakers)) {
+    if (std::find(toldWaiting_.begin(), toldWaiting_.end(), line) != toldWaiting_.end()) continue;
+    toldWaiting_.push_back(line);
+    generalLog().info("Velmora: %s", {line});
+  }
+  if (speakers == speakers_) return;
+  speakers_ = speakers;
+  if (shownMenu_) refreshStatusItem();
+}
+
+void AppMain::chooseSpeakers(const SpeakerPick& pick) {
+  if (!deps_.speakerChoices) return;
+  if (!applySpeakerPick(*deps_.speakerChoices, speakers_, pick)) {
+    generalLog().info("Velmora: that speakers choice is no longer there");
+    return;
+  }
+  const auto display = std::find_if(speakers_.displays.begin(), speakers_.displays.end(),
+                                    [&](const DisplaySpeakersEntry& d) { return d.displayID == pick.display; });
+  std::string choice = "automatic pairing";
+  for (const SpeakerDevice& device : speakers_.devices) {
+    if (pick.device && device.id == *pick.device) choice = device.name;
+  }
+  generalLog().info("Velmora: speakers for %s: %s, chosen by hand", {display->name, choice});
 }
 
 void AppMain::refreshStatusItem() {
@@ -161,6 +195,7 @@ void AppMain::rebuildMenu() {
   inputs.canCheckForUpdates = updater().canCheckForUpdates();
   inputs.launchAtLoginEnabled = deps_.launchAtLogin && deps_.launchAtLogin->isEnabled();
   inputs.crashReportingEnabled = deps_.crashReporting && deps_.crashReporting->isCrashReportingEnabled();
+  if (deps_.speakerChoices) inputs.speakers = speakers_;
 
   StatusMenuModel next = statusMenuModel(inputs);
   if (shownMenu_ && *shownMenu_ == next) return;
@@ -184,6 +219,8 @@ void AppMain::activate(const std::string& id) {
     toggleLaunchAtLogin();
   } else if (id == menu_id::kSendCrashReports) {
     toggleCrashReporting();
+  } else if (const std::optional<SpeakerPick> pick = speakerPickFromId(id)) {
+    chooseSpeakers(*pick);
   } else if (id == menu_id::kQuit) {
     // Once the item's own signal has returned.
     QMetaObject::invokeMethod(

@@ -16,6 +16,8 @@
 #include "app/services/ShellServices.h"
 #include "app/shell/MenuMirror.h"
 #include "app/shell/StatusMenuModel.h"
+#include "display/DisplaySpeakers.h"
+#include "platform/SpeakerChoices.h"
 #include "routing/RoutingStatus.h"
 
 class QMenu;
@@ -29,11 +31,14 @@ class AppMain : public QObject {
 
  public:
   using StatusCallback = std::function<void(RoutingStatus, const std::string&)>;
+  using DisplaysCallback = std::function<void(const DisplaySpeakers&)>;
 
   // What the shell needs of the routing coordinator: installing its status
-  // handler and starting it. keepAlive owns the coordinator itself.
+  // and displays handlers and starting it. keepAlive owns the coordinator
+  // itself.
   struct Routing {
     std::function<void(StatusCallback)> setOnStatusChanged;
+    std::function<void(DisplaysCallback)> setOnDisplaysChanged;
     std::function<void()> startRouting;
     std::shared_ptr<void> keepAlive;
   };
@@ -56,6 +61,8 @@ class AppMain : public QObject {
     // Called once, with the status item, when the menu should also be
     // offered elsewhere (the GNOME Shell top bar); may return null.
     std::function<std::unique_ptr<MenuMirror>(MenuMirror::Handlers)> makeMenuMirror;
+    // The speakers the user chose for displays; none: no speakers menus.
+    std::shared_ptr<SpeakerChoices> speakerChoices;
   };
 
   explicit AppMain(Dependencies deps, QObject* parent = nullptr);
@@ -93,11 +100,16 @@ class AppMain : public QObject {
 
  private:
   void statusChanged(RoutingStatus status, const std::string& message);
+  void displaysChanged(const DisplaySpeakers& speakers);
+  void chooseSpeakers(const SpeakerPick& pick);
   void rebuildMenu();
 
   Routing coordinator_;
   RoutingStatus lastStatus_ = RoutingStatus::idle;
   std::string lastMessage_ = "Starting\u2026";
+  DisplaySpeakers speakers_;
+  // Stored choices already said to wait, so each is said once.
+  std::vector<std::string> toldWaiting_;
   Dependencies deps_;
   std::unique_ptr<Updater> updater_;
 

@@ -5,9 +5,11 @@
 // every redraw. The tray menu and the menu offered to GNOME Shell's top bar
 // are both drawn from it.
 
+#include <optional>
 #include <string>
 
 #include "app/shell/MenuTree.h"
+#include "display/DisplaySpeakers.h"
 #include "routing/RoutingStatus.h"
 
 namespace velmora::app {
@@ -22,6 +24,20 @@ inline constexpr const char* kLaunchAtLogin = "launch-at-login";
 inline constexpr const char* kSendCrashReports = "send-crash-reports";
 inline constexpr const char* kQuit = "quit";
 }  // namespace menu_id
+
+// An entry of a display's speakers menu: the display, and the device chosen
+// for it, or none for automatic pairing.
+struct SpeakerPick {
+  DisplayID display = 0;
+  std::optional<AudioDeviceID> device;
+
+  friend bool operator==(const SpeakerPick&, const SpeakerPick&) = default;
+};
+
+// The id of a speakers menu entry, and the pick an id names (none for any
+// other id).
+std::string speakerPickId(const SpeakerPick& pick);
+std::optional<SpeakerPick> speakerPickFromId(const std::string& id);
 
 struct StatusMenuModel {
   RoutingStatus status = RoutingStatus::idle;
@@ -40,6 +56,9 @@ struct StatusMenuInputs {
   bool canCheckForUpdates = false;
   bool launchAtLoginEnabled = false;
   bool crashReportingEnabled = false;
+  // Each display's speakers and the devices to choose from: a menu per
+  // display.
+  DisplaySpeakers speakers;
 };
 
 StatusMenuModel statusMenuModel(const StatusMenuInputs& inputs);

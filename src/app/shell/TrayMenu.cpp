@@ -90,7 +90,11 @@ void TrayMenu::addItems(QMenu* into, const MenuItems& items) {
       action = into->addAction(QString());
       action->setCheckable(item.checkable);
       action->setChecked(item.checked);
-      connect(action, &QAction::triggered, this, [this, id = item.id] {
+      connect(action, &QAction::triggered, this, [this, action, id = item.id] {
+        // Qt flips a checkable action as it is chosen; the model says what is
+        // checked, so picking the checked entry of a choice leaves it checked.
+        if (const MenuItemState* shown = shown_ ? findMenuItem(*shown_, id) : nullptr)
+          action->setChecked(shown->checked);
         if (handlers_.activate) handlers_.activate(id);
       });
       if (item.id == menu_id::kQuit) action->setShortcut(kQuitShortcut);

@@ -97,6 +97,9 @@ int main(int argc, char** argv) {
     routing.setOnStatusChanged = [weak](velmora::RoutingCoordinator::StatusCallback callback) {
       if (auto c = weak.lock()) c->onStatusChanged = std::move(callback);
     };
+    routing.setOnDisplaysChanged = [weak](velmora::RoutingCoordinator::DisplaysCallback callback) {
+      if (auto c = weak.lock()) c->onDisplaysChanged = std::move(callback);
+    };
     routing.startRouting = [weak] {
       if (auto c = weak.lock()) c->startRouting();
     };
@@ -104,6 +107,7 @@ int main(int argc, char** argv) {
     return routing;
   };
   deps.showStatusItem = !commandLine.noTray;
+  deps.speakerChoices = platform.speakerChoices;
   // GNOME Shell's top bar shows the menu through Velmora's extension where the
   // session has no tray host.
   deps.makeMenuMirror = [](velmora::app::MenuMirror::Handlers handlers) -> std::unique_ptr<velmora::app::MenuMirror> {

@@ -308,7 +308,7 @@ TEST_F(AppMainTest, WithoutATrayHostItStillRoutesAndSaysSoOnce) {
   EXPECT_EQ(s.events.back(), "coordinator.start");
   ASSERT_EQ(sink->messages.size(), 1u);
   EXPECT_EQ(sink->messages[0].rfind("Velmora: ", 0), 0u);
-  EXPECT_NE(sink->messages[0].find("status item cannot be shown"), std::string::npos);
+  EXPECT_NE(sink->messages[0].find("no system tray is available"), std::string::npos);
 
   s.handler(RoutingStatus::tracking, "Tracking VLC");
   EXPECT_EQ(statusLine(*app), "Tracking VLC");
