@@ -15,6 +15,13 @@ std::vector<DisplayIdentity> connectedIdentities(const DisplaySpeakers& speakers
   return connected;
 }
 
+std::optional<std::string> uidOf(const DisplaySpeakers& speakers, AudioDeviceID id) {
+  for (const SpeakerDevice& device : speakers.devices) {
+    if (device.id == id) return device.uid;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 bool applySpeakerPick(SpeakerChoices& choices, const DisplaySpeakers& speakers, const SpeakerPick& pick) {
@@ -43,7 +50,8 @@ std::vector<std::string> waitingChoices(const std::vector<SpeakerBinding>& bindi
     const std::string who = "the speakers chosen for " + describeDisplay(binding.display);
     if (!bound) {
       lines.push_back(who + " wait: no display connected now is that one");
-    } else if (!bound->pairing || bound->pairing->basis != PairingBasis::userChoice) {
+    } else if (!bound->pairing || bound->pairing->basis != PairingBasis::userChoice ||
+               uidOf(speakers, bound->pairing->device) != binding.deviceUID) {
       lines.push_back(who + " wait: device " + binding.deviceUID + " is not there");
     }
   }

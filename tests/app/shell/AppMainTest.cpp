@@ -90,6 +90,7 @@ class AppMainTest : public ::testing::Test {
         s.events.push_back("coordinator.handler");
         s.handler = std::move(cb);
       };
+      routing.setOnDisplaysChanged = [this](AppMain::DisplaysCallback cb) { displays_ = std::move(cb); };
       routing.startRouting = [this] {
         s.events.push_back("coordinator.start");
         EXPECT_EQ(s.app->lastMessage(), "Starting\u2026");
@@ -108,6 +109,7 @@ class AppMainTest : public ::testing::Test {
     deps.trayAvailable = [trayAvailable] { return trayAvailable; };
     deps.showStatusItem = showStatusItem;
     deps.quit = [this] { ++s.quits; };
+    deps.speakerChoices = choices_;
     deps.makeMenuMirror = [this](MenuMirror::Handlers handlers) -> std::unique_ptr<MenuMirror> {
       mirror_ = std::move(handlers);
       return std::make_unique<FakeMirror>(published_);
@@ -124,6 +126,10 @@ class AppMainTest : public ::testing::Test {
   static bool checked(const AppMain& app, const char* id) { return findMenuItem(app.shownMenu()->items, id)->checked; }
 
   Shared s;
+  std::vector<std::vector<SpeakerBinding>> stored_;
+  std::shared_ptr<SpeakerChoices> choices_ = std::make_shared<SpeakerChoices>(
+      std::vector<SpeakerBinding>{}, [this](const std::vector<SpeakerBinding>& b) { stored_.push_back(b); });
+  AppMain::DisplaysCallback displays_;
   FakeUpdater* updater_ = nullptr;
   std::optional<MenuMirror::Handlers> mirror_;
   std::vector<StatusMenuModel> published_;
@@ -264,6 +270,51 @@ TEST_F(AppMainTest, TheMirrorGetsEachChangeOnceAndChoosesItems) {
   // The fresh install's default, turned off.
   EXPECT_EQ(s.events.back(), "login.toggle");
   EXPECT_FALSE(findMenuItem(published_.back().items, menu_id::kLaunchAtLogin)->checked);
+}
+
+TEST_F(AppMainTest, ASpeakersPickIsBoundToTheDisplayAndKept) {
+  auto sink = std::make_shared<MemorySink>();
+  setLogSink(sink);
+  auto app = makeApp();
+  app->applicationWillFinishLaunching();
+  app->applicationDidFinishLaunching();
+  const DisplayIdentity tv{"JVC", "LT-43", std::nullopt, "HDMI-A-1"};
+  DisplaySpeakers speakers;
+  speakers.displays = {{1, "Desk", {.connector = "DP-1"}, SpeakerPairing{41, PairingBasis::wholeName}, 41},
+                       {2, "JVC", tv, std::nullopt, std::nullopt}};
+  speakers.devices = {{41, "Desk Speakers", "hdmi-0"}, {43, "Soundbar", "usb-soundbar"}};
+  ASSERT_TRUE(displays_);
+  displays_(speakers);
+
+  // Through the tray menu, as the user picks it.
+  QAction* soundbar = app->trayMenu()->action(speakerPickId({2, 43}));
+  ASSERT_NE(soundbar, nullptr);
+  soundbar->trigger();
+  EXPECT_EQ(choices_->bindings(), (std::vector<SpeakerBinding>{{tv, "usb-soundbar"}}));
+  EXPECT_EQ(stored_.size(), 1u) << "kept in the preferences at once";
+  EXPECT_FALSE(soundbar->isChecked()) << "checked once the displays say it is in force";
+  speakers.displays[1].pairing = SpeakerPairing{43, PairingBasis::userChoice};
+  displays_(speakers);
+  EXPECT_TRUE(soundbar->isChecked());
+
+  // Automatic again, through the mirror as GNOME's top bar would.
+  mirror_->activate(speakerPickId({2, std::nullopt}));
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(choices_->bindings().empty());
+  // A pick of something gone changes nothing.
+  app->activate(speakerPickId({7, 43}));
+  EXPECT_EQ(stored_.size(), 2u);
+  EXPECT_EQ(sink->messages.back(), "Velmora: that speakers choice is no longer there");
+
+  // Stored choices that cannot apply are said once each.
+  choices_->setBindings({{{.maker = "AST", .connector = "DP-2"}, "hdmi-1"}, {tv, "gone"}});
+  displays_(speakers);
+  displays_(speakers);
+  setLogSink(nullptr);
+  const std::vector<std::string> said(sink->messages.end() - 2, sink->messages.end());
+  EXPECT_EQ(said, (std::vector<std::string>{
+                      "Velmora: the speakers chosen for AST on DP-2 wait: no display connected now is that one",
+                      "Velmora: the speakers chosen for JVC LT-43 on HDMI-A-1 wait: device gone is not there"}));
 }
 
 TEST_F(AppMainTest, AltSwapsAboutForDiagnostics) {

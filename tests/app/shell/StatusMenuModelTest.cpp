@@ -57,6 +57,45 @@ TEST(StatusMenuModel, ItemsInOrderAltSwapsTheAlternate) {
   EXPECT_EQ(findMenuItem(statusMenuModel(inputs).items, menu_id::kStatus)->title, inputs.lastMessage);
 }
 
+TEST(StatusMenuModel, ASpeakersMenuPerDisplayWithTheSpeakersInForceChecked) {
+  StatusMenuInputs inputs;
+  inputs.speakers.displays = {{1, "Desk", {}, SpeakerPairing{41, PairingBasis::eldName}, 41},
+                              {2, "JVC", {}, SpeakerPairing{43, PairingBasis::userChoice}, std::nullopt},
+                              {3, "Attic", {}, std::nullopt, std::nullopt}};
+  inputs.speakers.devices = {{41, "Desk Speakers", "hdmi-0"}, {42, "Bluetooth", std::nullopt}, {43, "Soundbar", "usb"}};
+  const MenuItems items = statusMenuModel(inputs).items;
+  EXPECT_EQ(visibleTitles(items)[2], "Speakers for Desk");
+  struct Entry {
+    SpeakerPick pick;
+    const char* title;
+    bool checked;
+    bool enabled = true;
+  };
+  const Entry entries[] = {
+      {{1, std::nullopt}, "Automatic (by name) \u2192 Desk Speakers", true},
+      {{1, 41}, "Desk Speakers", false},
+      {{1, 42}, "Bluetooth", false, false},  // no stable name to keep
+      {{2, std::nullopt}, "Automatic (by name)", false},
+      {{2, 43}, "Soundbar", true},
+      {{3, std::nullopt}, "Automatic (by name)", true},
+  };
+  for (const Entry& e : entries) {
+    SCOPED_TRACE(speakerPickId(e.pick));
+    const MenuItemState* item = findMenuItem(items, speakerPickId(e.pick));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->title, e.title);
+    EXPECT_TRUE(item->checkable);
+    EXPECT_EQ(item->checked, e.checked);
+    EXPECT_EQ(item->enabled, e.enabled);
+    EXPECT_EQ(speakerPickFromId(speakerPickId(e.pick)), e.pick);
+  }
+  for (const char* id : {"speakers.1", "speakers.x.auto", "speakers.1.", "speakers.1.-4", "speakers.4294967296.1",
+                         "speakers.1.2.3", "quit"}) {
+    EXPECT_EQ(speakerPickFromId(id), std::nullopt) << id;
+  }
+  EXPECT_EQ(findMenuItem(statusMenuModel({}).items, "speakers.1"), nullptr) << "no displays, no speakers menus";
+}
+
 TEST(ApplyMenuChanges, SendsOnlyDifferencesAndRebuildsWhenTheShapeChanges) {
   FakeMenu menu;
   std::optional<MenuItems> shown;
