@@ -10,25 +10,36 @@
 //   velmora-e2e-tool unmovable         plays silence through the sound server
 //                                      in a stream made with
 //                                      PA_STREAM_DONT_MOVE, until killed.
+//   velmora-e2e-tool menu-pick MENU ITEM
+//                                      picks ITEM of the submenu MENU of
+//                                      velmora's menu on the session bus, as
+//                                      GNOME Shell's top bar does: it owns
+//                                      org.gnome.Shell, reads the menu and
+//                                      activates the entry (within 10 s).
 #include <poll.h>
 #include <pulse/context.h>
 #include <pulse/mainloop.h>
 #include <pulse/stream.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -37,7 +48,7 @@ constexpr int kReplyTimeoutMs = 5000;
 int usage() {
   std::fprintf(stderr,
                "usage: velmora-e2e-tool ipc SOCKET JSON\n       velmora-e2e-tool edid OUTPUT NAME\n"
-               "       velmora-e2e-tool unmovable\n");
+               "       velmora-e2e-tool unmovable\n       velmora-e2e-tool menu-pick MENU ITEM\n");
   return 2;
 }
 
@@ -198,11 +209,69 @@ int unmovable() {
   return pa_mainloop_run(loop, nullptr) < 0 ? 1 : 0;
 }
 
+struct MenuEntry {
+  std::string id;
+  std::string parent;
+  std::string title;
+};
+
+// The entries of velmora's menu, or none when velmora does not answer (yet).
+std::optional<std::vector<MenuEntry>> readMenu(sd_bus* bus) {
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_message* reply = nullptr;
+  std::optional<std::vector<MenuEntry>> entries;
+  if (sd_bus_call_method(bus, "co.quennet.Velmora", "/co/quennet/Velmora/Menu", "co.quennet.Velmora.Menu", "GetLayout",
+                         &error, &reply, "") >= 0 &&
+      sd_bus_message_skip(reply, "ussss") >= 0 && sd_bus_message_enter_container(reply, 'a', "(ssssbbbbb)") >= 0) {
+    entries.emplace();
+    const char *id, *parent, *type, *title;
+    int enabled, visible, checkable, checked, alternate;
+    while (sd_bus_message_read(reply, "(ssssbbbbb)", &id, &parent, &type, &title, &enabled, &visible, &checkable,
+                               &checked, &alternate) > 0) {
+      entries->push_back({id, parent, title});
+    }
+  }
+  sd_bus_message_unref(reply);
+  sd_bus_error_free(&error);
+  return entries;
+}
+
+int menuPick(const std::string& menu, const std::string& item) {
+  sd_bus* bus = nullptr;
+  if (sd_bus_open_user(&bus) < 0 || sd_bus_request_name(bus, "org.gnome.Shell", 0) < 0) {
+    std::fprintf(stderr, "could not own org.gnome.Shell on the session bus\n");
+    return 1;
+  }
+  // Velmora learns the Shell's new owner from the bus, and its displays a
+  // moment after it starts: ask until both are there.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const auto entries = readMenu(bus);
+    std::string submenu;
+    for (const MenuEntry& e : entries.value_or(std::vector<MenuEntry>{})) {
+      if (e.title == menu) submenu = e.id;
+      if (!submenu.empty() && e.parent == submenu && e.title == item) {
+        sd_bus_error error = SD_BUS_ERROR_NULL;
+        const int r = sd_bus_call_method(bus, "co.quennet.Velmora", "/co/quennet/Velmora/Menu",
+                                         "co.quennet.Velmora.Menu", "Activate", &error, nullptr, "s", e.id.c_str());
+        if (r < 0) std::fprintf(stderr, "Activate %s: %s\n", e.id.c_str(), error.message ? error.message : "failed");
+        sd_bus_error_free(&error);
+        sd_bus_unref(bus);
+        return r < 0 ? 1 : 0;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  std::fprintf(stderr, "velmora's menu has no \"%s\" in \"%s\"\n", item.c_str(), menu.c_str());
+  sd_bus_unref(bus);
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::string_view(argv[1]) == "ipc") return ipc(argv[2], argv[3]);
   if (argc == 4 && std::string_view(argv[1]) == "edid") return edid(argv[2], argv[3]);
   if (argc == 2 && std::string_view(argv[1]) == "unmovable") return unmovable();
+  if (argc == 4 && std::string_view(argv[1]) == "menu-pick") return menuPick(argv[2], argv[3]);
   return usage();
 }

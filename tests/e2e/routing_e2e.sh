@@ -113,6 +113,34 @@ check_edid() {
   expectAlive "after the EDID monitor"
 }
 
+# Sinks named after no monitor pair with nothing, so nothing switches until
+# the user chooses each display's speakers, through the menu velmora offers
+# on the session bus (what GNOME's top bar and the tray's entries both run);
+# the choices hold after velmora restarts.
+check_chosen() {
+  BED_SINK_DESCRIPTIONS=("HDA Intel PCH HDMI 0" "HDA Intel PCH HDMI 1" "HDA Intel PCH HDMI 2")
+  bed_start "$server"
+  bed_start_session_bus
+  bed_start_player
+  bed_start_velmora "$velmora"
+  bed_move_player 1
+  expectDefaultHolds aster "no display pairs with a sink by name"
+  local i
+  for i in 0 1; do
+    "$BED_TOOL" menu-pick "Speakers for ${BED_MONITORS[$i]}" "${BED_SINK_DESCRIPTIONS[$i]}" ||
+      bed_fail "could not choose the speakers of ${BED_MONITORS[$i]}"
+  done
+  expectDefault borealis "the speakers chosen for the player's monitor"
+  bed_move_player 0
+  expectDefault aster "window moved to the other monitor with chosen speakers"
+  bed_restart_velmora "$velmora"
+  bed_move_player 1
+  expectDefault borealis "window moved after velmora restarted"
+  bed_move_player 2
+  expectDefaultHolds borealis "window moved to the monitor without a choice"
+  expectAlive "after the chosen speakers"
+}
+
 check_restart() {
   setUp
   bed_restart_sound

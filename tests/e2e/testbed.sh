@@ -220,15 +220,19 @@ bed_sink_module() {
   echo "module-null-sink sink_name=$1 sink_properties='device.description=\"$2\"'"
 }
 
+# A private session bus, which keeps the host's out; once per bed.
+bed_start_session_bus() {
+  [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] || return 0
+  dbus-daemon --session --nofork --nopidfile --address="unix:path=$BED_DIR/run/bus" \
+    >> "$BED_DIR/dbus.log" 2>&1 &
+  BED_PIDS+=($!)
+  bed_wait 5 test -S "$BED_DIR/run/bus" || bed_fail "dbus-daemon did not start"
+  export DBUS_SESSION_BUS_ADDRESS=unix:path=$BED_DIR/run/bus
+}
+
 bed_launch_pipewire() {
-  if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
-    # WirePlumber wants a session bus; a private one keeps the host's out.
-    dbus-daemon --session --nofork --nopidfile --address="unix:path=$BED_DIR/run/bus" \
-      >> "$BED_DIR/dbus.log" 2>&1 &
-    BED_PIDS+=($!)
-    bed_wait 5 test -S "$BED_DIR/run/bus" || bed_fail "dbus-daemon did not start"
-    export DBUS_SESSION_BUS_ADDRESS=unix:path=$BED_DIR/run/bus
-  fi
+  # WirePlumber wants a session bus.
+  bed_start_session_bus
   pipewire >> "$BED_DIR/sound.log" 2>&1 &
   BED_SOUND_PIDS+=($!)
   # Its clients give up when its socket is not there yet: WirePlumber would
@@ -416,6 +420,14 @@ bed_start_velmora() {
 }
 
 bed_velmora_alive() { ! bed_gone "$BED_VELMORA_PID"; }
+
+# Quits velmora as the session would, then starts it again; its log goes on.
+bed_restart_velmora() {
+  kill "$BED_VELMORA_PID" 2> /dev/null
+  bed_reap "$BED_VELMORA_PID"
+  mv "$BED_DIR/velmora.err" "$BED_DIR/velmora.before-restart.err"
+  bed_start_velmora "$1"
+}
 
 # Number of velmora log lines that contain $1.
 bed_log_count() { grep -cF -- "$1" "$BED_DIR/velmora.err" 2> /dev/null; }
