@@ -120,8 +120,27 @@ struct KdeOutputs::Connection {
     kde_output_device_mode_v2_destroy(mode);
   }
 
-  static constexpr kde_output_device_v2_listener deviceListener = {
-      geometry, currentMode, mode, done, scale, edid, enabled, text, text, text, number, number, number, number, name};
+  // Filled by name: newer protocol files add events past the version bound,
+  // which stay null and are never sent.
+  static constexpr kde_output_device_v2_listener deviceListener = [] {
+    kde_output_device_v2_listener l{};
+    l.geometry = geometry;
+    l.current_mode = currentMode;
+    l.mode = mode;
+    l.done = done;
+    l.scale = scale;
+    l.edid = edid;
+    l.enabled = enabled;
+    l.uuid = text;
+    l.serial_number = text;
+    l.eisa_id = text;
+    l.capabilities = number;
+    l.overscan = number;
+    l.vrr_policy = number;
+    l.rgb_range = number;
+    l.name = name;
+    return l;
+  }();
   static constexpr kde_output_device_mode_v2_listener modeListener = {modeSize, modeRefresh, modePreferred,
                                                                       modeRemoved};
 
