@@ -23,7 +23,7 @@ BED_SINKS=(meta1 meta0)
 BED_SINK_DESCRIPTIONS=("Meta-1 Speakers" "Meta-0 Speakers")
 GBED_UUID=velmora@quennet.co
 GBED_WAYLAND=velmora-e2e
-# physical: the Shell measures the layout in physical pixels (GNOME's
+# physical: the Shell measures the layout in physical pixels (GNOME 43's
 # default); logical: in logical pixels, the mode divided by the scale.
 GBED_LAYOUT=${GBED_LAYOUT:-physical}
 GBED_SHELL_PID=""
@@ -58,6 +58,7 @@ gbed_start() {
   [ -f "$extension/extension.js" ] || bed_fail "no extension at $extension"
   BED_SERVER=pipewire
   bed_make_dirs gnome gbed_stop
+  gbed_check_shell_version "$extension"
   mkdir -p "$XDG_CONFIG_HOME/glib-2.0/settings" "$XDG_DATA_HOME/gnome-shell/extensions"
   # Settings in a key file: no dconf service to start and stop.
   export GSETTINGS_BACKEND=keyfile
@@ -91,6 +92,16 @@ gbed_start() {
   gbed_setup_shell "$enabled"
 }
 
+# The Shell refuses an extension whose shell-version does not list its
+# major (it shows as out of date), and then no window is ever followed.
+gbed_check_shell_version() {
+  local major
+  major=$(gnome-shell --version | sed -n 's/^GNOME Shell \([0-9]*\).*/\1/p')
+  [ -n "$major" ] || bed_fail "could not read the version of $(gnome-shell --version)"
+  grep -q "\"shell-version\": \[.*\"$major\"" "$1/metadata.json" ||
+    bed_fail "GNOME Shell $major is not in the extension's shell-version ($(grep shell-version "$1/metadata.json")): add it in gnome-shell/build.sh"
+}
+
 gbed_launch_shell() {
   VELMORA_SHELL_TEST=1 gnome-shell --headless --wayland --no-x11 --wayland-display "$GBED_WAYLAND" \
     --virtual-monitor 1920x1080 --virtual-monitor 2560x1440 >> "$BED_DIR/shell.log" 2>&1 &
@@ -109,7 +120,9 @@ gbed_setup_shell() {
 # Places the monitors and sets GBED_MONITOR_X and GBED_MONITOR_WIDTH, their
 # extent in the layout the windows share.
 gbed_layout() {
-  local state serial properties="@a{sv} {}"
+  # Each mode is asked for by name: GNOME 43 starts in physical mode, GNOME
+  # 48 and later in logical mode.
+  local state serial properties="{'layout-mode': <uint32 2>}"
   state=$(timeout 10 gdbus call --session --dest org.gnome.Mutter.DisplayConfig \
     --object-path /org/gnome/Mutter/DisplayConfig --method org.gnome.Mutter.DisplayConfig.GetCurrentState 2> /dev/null) || return 1
   serial=$(sed -n 's/^(uint32 \([0-9]*\),.*/\1/p' <<< "$state")
