@@ -24,6 +24,12 @@ KDE_MOVES=0
 # window frames are given in.
 KDE_SCALE=1
 
+# Qt 6 systems without Qt 5's qdbus (Debian 13 and later) name it qdbus6.
+if ! command -v qdbus > /dev/null && command -v qdbus6 > /dev/null; then
+  qdbus() { qdbus6 "$@"; }
+  export -f qdbus
+fi
+
 kde_require() {
   local program
   for program in kwin_wayland qdbus dbus-daemon dbus-send pipewire wireplumber pipewire-pulse pactl mpv sox; do
