@@ -120,15 +120,16 @@ gbed_setup_shell() {
 # Places the monitors and sets GBED_MONITOR_X and GBED_MONITOR_WIDTH, their
 # extent in the layout the windows share.
 gbed_layout() {
-  # Each mode is asked for by name: GNOME 43 starts in physical mode, GNOME
-  # 48 and later in logical mode.
-  local state serial properties="{'layout-mode': <uint32 2>}"
+  local state serial properties="@a{sv} {}"
   state=$(timeout 10 gdbus call --session --dest org.gnome.Mutter.DisplayConfig \
     --object-path /org/gnome/Mutter/DisplayConfig --method org.gnome.Mutter.DisplayConfig.GetCurrentState 2> /dev/null) || return 1
   serial=$(sed -n 's/^(uint32 \([0-9]*\),.*/\1/p' <<< "$state")
   [ -n "$serial" ] || return 1
   GBED_MONITOR_X=(0 2560)
   GBED_MONITOR_WIDTH=(2560 1920)
+  # GNOME 48 and later start in logical mode: physical is asked for by name
+  # where the mode can change (GNOME 43 has only physical unless told).
+  grep -q "'supports-changing-layout-mode': <true>" <<< "$state" && properties="{'layout-mode': <uint32 2>}"
   if [ "$GBED_LAYOUT" = logical ]; then
     properties="{'layout-mode': <uint32 1>}"
     GBED_MONITOR_X=(0 1280)
