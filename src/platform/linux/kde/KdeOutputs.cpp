@@ -120,8 +120,8 @@ struct KdeOutputs::Connection {
     kde_output_device_mode_v2_destroy(mode);
   }
 
-  // Filled by name: newer protocol files add events past the version bound,
-  // which stay null and are never sent.
+  // Both filled by name: newer protocol files add events past the version
+  // bound, which stay null and are never sent.
   static constexpr kde_output_device_v2_listener deviceListener = [] {
     kde_output_device_v2_listener l{};
     l.geometry = geometry;
@@ -141,8 +141,14 @@ struct KdeOutputs::Connection {
     l.name = name;
     return l;
   }();
-  static constexpr kde_output_device_mode_v2_listener modeListener = {modeSize, modeRefresh, modePreferred,
-                                                                      modeRemoved};
+  static constexpr kde_output_device_mode_v2_listener modeListener = [] {
+    kde_output_device_mode_v2_listener l{};
+    l.size = modeSize;
+    l.refresh = modeRefresh;
+    l.preferred = modePreferred;
+    l.removed = modeRemoved;
+    return l;
+  }();
 
   static void global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
                      std::uint32_t version) {
