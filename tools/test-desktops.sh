@@ -17,6 +17,7 @@
 #   --package     also build the Debian package on trixie, check it with
 #                 lintian, install, run and purge it there
 #   --bench       run the desktop benchmarks instead of the tests
+#                 (VELMORA_BENCH_SECONDS per span, 60 by default)
 #   --make        only make (or refresh) the chroots
 #   --shell       a shell inside the chroot of the first release
 # A chroot that cannot be made (mirror unreachable, sid mid-transition) is

@@ -5,7 +5,8 @@
 #   inside.sh test RELEASE REGEX [FILTER]  the e2e tests whose names match
 #                                        REGEX (and FILTER)
 #   inside.sh package RELEASE           the Debian package, lintian, install
-#   inside.sh bench RELEASE SUITE...    the desktop benchmarks (sway gnome kde)
+#   inside.sh bench RELEASE SUITE...    the desktop benchmarks (sway gnome kde),
+#                                        VELMORA_BENCH_SECONDS a span (60)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 mode=${1:?usage: inside.sh build|test|package|bench RELEASE ...}
@@ -62,15 +63,16 @@ case "$mode" in
     # What only the benchmarks use goes into this run's throwaway layer.
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends libbenchmark-dev foot > /dev/null
+    seconds=${VELMORA_BENCH_SECONDS:-60}
     configure -DVELMORA_BUILD_BENCH=ON
     nice cmake --build "$build" -j "${VELMORA_JOBS:-2}" --target velmora-e2e-programs bench_linux_desktop
     for suite in "$@"; do
       echo "== $release benchmark: $suite"
       case "$suite" in
-        sway) "$root/bench/sway_bench.sh" "$build" pipewire ;;
-        gnome) "$root/bench/gnome_bench.sh" "$build" ;;
-        kde) "$root/bench/kde_bench.sh" "$build" ;;
-        x11) "$root/bench/desktop_bench.sh" "$build" pipewire ;;
+        sway) "$root/bench/sway_bench.sh" "$build" pipewire "$seconds" ;;
+        gnome) "$root/bench/gnome_bench.sh" "$build" "$seconds" ;;
+        kde) "$root/bench/kde_bench.sh" "$build" "$seconds" ;;
+        x11) "$root/bench/desktop_bench.sh" "$build" pipewire "$seconds" ;;
       esac
     done
     ;;
