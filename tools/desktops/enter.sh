@@ -30,7 +30,8 @@ while IFS='=' read -r name _; do
 done < <(env)
 
 # Not exec'd: the last command of a PID namespace would be its init, which
-# takes no default signal actions.
+# takes no default signal actions. The inner script expands its own arguments.
+# shellcheck disable=SC2016
 unshare --mount --pid --fork --propagation private -- bash -c '
   set -e
   root=$1 layer=$2 source_dir=$3 cache=$4
