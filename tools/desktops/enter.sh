@@ -21,7 +21,8 @@ release=${release%%-*}
 cache=${VELMORA_CCACHE_ROOT:-/var/cache/velmora/ccache}/$release
 mkdir -p "$cache" /var/tmp/velmora-beds
 layer=$(mktemp -d /var/tmp/velmora-beds/overlay-XXXXXX)
-trap 'rm -rf "$layer"' EXIT
+# --one-file-system: never into a mount, should one outlive the namespace.
+trap 'rm -rf --one-file-system "$layer"' EXIT
 mkdir "$layer/upper" "$layer/work" "$layer/merged"
 
 pass=()
