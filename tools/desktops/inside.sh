@@ -66,6 +66,7 @@ case "$mode" in
     seconds=${VELMORA_BENCH_SECONDS:-60}
     configure -DVELMORA_BUILD_BENCH=ON
     nice cmake --build "$build" -j "${VELMORA_JOBS:-2}" --target velmora-e2e-programs bench_linux_desktop
+    failed=0
     for suite in "$@"; do
       echo "== $release benchmark: $suite"
       case "$suite" in
@@ -73,8 +74,12 @@ case "$mode" in
         gnome) "$root/bench/gnome_bench.sh" "$build" "$seconds" ;;
         kde) "$root/bench/kde_bench.sh" "$build" "$seconds" ;;
         x11) "$root/bench/desktop_bench.sh" "$build" pipewire "$seconds" ;;
-      esac
+      esac || {
+        echo "== $release benchmark: $suite FAILED"
+        failed=1
+      }
     done
+    exit "$failed"
     ;;
   *)
     echo "inside.sh: unknown mode $mode" >&2
