@@ -21,6 +21,9 @@ VELMORA_E2E_PACKAGES=(
   # What the compositors and players only recommend, yet the headless beds
   # need: Mesa's drivers (EGL and software GL), a font, the D-Bus tools.
   dbus-bin libgl1-mesa-dri libegl-mesa0 fonts-dejavu-core psmisc procps
+  # What eslint only recommends, yet needs to read a YAML configuration and
+  # to print its report.
+  node-js-yaml node-chalk node-strip-ansi node-text-table
 )
 
 # Building the Debian package (CPack finds programs with file, and their
