@@ -171,9 +171,16 @@ gbed_player_window() { [ -n "$(gbed_player_frame)" ]; }
 gbed_move_player() {
   local x y=150
   if [ "$1" = 0 ]; then x=$((GBED_MONITOR_WIDTH[0] - 400)); else x=$((GBED_MONITOR_X[1] + 100)); fi
-  gbed_shell_call /co/quennet/Velmora/Shell co.quennet.Velmora.Shell.Test.MoveWindow "$BED_MPV_PID" "$x" "$y" \
-    > /dev/null || bed_fail "the extension could not move the window"
-  bed_wait 5 gbed_player_on "$1" || bed_fail "the window did not reach monitor $1 ($(gbed_player_frame))"
+  # GNOME 51 at times puts the window back where it was a moment after the
+  # move (the client's late answer to the configure before it): the window
+  # must stay, else it is moved again.
+  local tries=3
+  while ((tries-- > 0)); do
+    gbed_shell_call /co/quennet/Velmora/Shell co.quennet.Velmora.Shell.Test.MoveWindow "$BED_MPV_PID" "$x" "$y" \
+      > /dev/null || bed_fail "the extension could not move the window"
+    bed_wait 5 gbed_player_on "$1" && sleep 0.5 && gbed_player_on "$1" && return 0
+  done
+  bed_fail "the window did not stay on monitor $1 ($(gbed_player_frame))"
 }
 
 gbed_player_on() {
