@@ -3,8 +3,10 @@
 namespace velmora::linuxos::gnome {
 
 ExtensionLink::Actions ExtensionLink::shellAppeared() {
+  if (state_ == State::nameTaken) return {};
   state_ = State::checking;
   graceUsed_ = false;
+  refusalGraceUsed_ = false;
   Actions actions;
   actions.probe = true;
   return actions;
@@ -12,7 +14,7 @@ ExtensionLink::Actions ExtensionLink::shellAppeared() {
 
 ExtensionLink::Actions ExtensionLink::shellVanished() {
   Actions actions;
-  if (state_ == State::noShell) return actions;
+  if (state_ == State::noShell || state_ == State::nameTaken) return actions;
   state_ = State::noShell;
   declared_ = State::connected;
   actions.clearWindows = true;
@@ -22,6 +24,7 @@ ExtensionLink::Actions ExtensionLink::shellVanished() {
 
 ExtensionLink::Actions ExtensionLink::changedSignal() {
   Actions actions;
+  if (state_ == State::nameTaken) return actions;
   if (state_ == State::connected) {
     actions.readWindows = true;
   } else {
@@ -36,7 +39,7 @@ ExtensionLink::Actions ExtensionLink::changedSignal() {
 
 ExtensionLink::Actions ExtensionLink::versionRead(std::optional<std::uint32_t> version) {
   Actions actions;
-  if (state_ == State::noShell) return actions;
+  if (state_ == State::noShell || state_ == State::nameTaken) return actions;
   if (!version) {
     if (!graceUsed_) {
       graceUsed_ = true;
@@ -69,6 +72,23 @@ ExtensionLink::Actions ExtensionLink::windowsFailed() {
   return actions;
 }
 
+ExtensionLink::Actions ExtensionLink::windowsRefused() {
+  if (state_ != State::connected) return {};
+  if (refusalGraceUsed_) return declare(State::refused, std::nullopt);
+  // The extension sends Changed once it knows us: wait for it a while.
+  refusalGraceUsed_ = true;
+  state_ = State::grace;
+  Actions actions;
+  actions.clearWindows = true;
+  actions.armGrace = kGrace;
+  return actions;
+}
+
+ExtensionLink::Actions ExtensionLink::nameRefused() {
+  if (state_ == State::nameTaken) return {};
+  return declare(State::nameTaken, std::nullopt);
+}
+
 ExtensionLink::Actions ExtensionLink::graceExpired() {
   Actions actions;
   if (state_ != State::grace) return actions;
@@ -86,6 +106,18 @@ ExtensionLink::Actions ExtensionLink::declare(State problem, std::optional<std::
   declared_ = problem;
   if (version) version_ = *version;
   if (again) return actions;
+  if (problem == State::refused || problem == State::nameTaken) {
+    actions.log.push_back(problem == State::refused
+                              ? std::string("GNOME Shell extension ") + kExtensionUuid +
+                                    " refuses the window list to Velmora; windows cannot be followed"
+                              : std::string("the name ") + kWindowsReaderName +
+                                    " is held by another program; windows cannot be followed");
+    if (!told_) {
+      told_ = true;
+      actions.tellUser = refusalMessage(problem);
+    }
+    return actions;
+  }
   if (problem == State::missing)
     actions.log.push_back(std::string("GNOME Shell extension ") + kExtensionUuid +
                           " is not running (not installed, disabled or failed); windows cannot be followed until it "
@@ -116,6 +148,10 @@ std::string ExtensionLink::describe() const {
     case State::unknownVersion:
       return prefix + "extension " + kExtensionUuid + " version " + std::to_string(version_) +
              " not supported: install the one that came with Velmora";
+    case State::refused:
+      return prefix + "extension " + kExtensionUuid + " refuses the window list: log out and in again";
+    case State::nameTaken:
+      return prefix + "the name " + kWindowsReaderName + " is held by another program (is Velmora running twice?)";
   }
   return prefix;
 }
@@ -136,6 +172,18 @@ std::string ExtensionLink::userMessage(std::optional<std::uint32_t> unknownVersi
           "Then log out and log in again: GNOME on Wayland only finds new extensions at login.\n\n"
           "Until then Velmora keeps running, but cannot tell which display shows your player.";
   return text;
+}
+
+std::string ExtensionLink::refusalMessage(State problem) {
+  std::string text =
+      problem == State::nameTaken
+          ? std::string("Another program holds Velmora's name on the session bus (") + kWindowsReaderName +
+                "), so GNOME Shell will not tell this Velmora where windows are. Perhaps Velmora is running "
+                "twice: quit the other one, then start Velmora again."
+          : std::string(
+                "Velmora's GNOME Shell extension refuses to tell Velmora where windows are. Log out and "
+                "log in again, so that the extension and Velmora start afresh.");
+  return text + "\n\nUntil then Velmora keeps running, but cannot tell which display shows your player.";
 }
 
 }  // namespace velmora::linuxos::gnome

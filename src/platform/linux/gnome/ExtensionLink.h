@@ -19,12 +19,15 @@
 namespace velmora::linuxos::gnome {
 
 inline constexpr const char* kExtensionUuid = "velmora@quennet.co";
+// The name Velmora holds on the session bus; the extension tells the window
+// list to its owner alone.
+inline constexpr const char* kWindowsReaderName = "co.quennet.Velmora.Windows";
 // The interface versions of the extension this build speaks.
 inline constexpr std::uint32_t kKnownExtensionVersion = 1;
 
 class ExtensionLink {
  public:
-  enum class State { noShell, checking, grace, connected, missing, unknownVersion };
+  enum class State { noShell, checking, grace, connected, missing, unknownVersion, refused, nameTaken };
 
   static constexpr std::chrono::milliseconds kGrace{10000};
 
@@ -43,6 +46,12 @@ class ExtensionLink {
   // nullopt: the Version could not be read (no such object, no reply).
   Actions versionRead(std::optional<std::uint32_t> version);
   Actions windowsFailed();
+  // The extension refused the list: it does not take us for the owner of
+  // kWindowsReaderName (yet: it learns of a new owner a moment later).
+  Actions windowsRefused();
+  // kWindowsReaderName could not be had; nothing is read for the rest of the
+  // run.
+  Actions nameRefused();
   Actions graceExpired();
 
   State state() const { return state_; }
@@ -52,6 +61,8 @@ class ExtensionLink {
   // What the user is told, for a missing extension (no version) or one of a
   // version this build does not know.
   static std::string userMessage(std::optional<std::uint32_t> unknownVersion);
+  // What the user is told when the list is refused or the name is taken.
+  static std::string refusalMessage(State problem);
 
  private:
   Actions declare(State problem, std::optional<std::uint32_t> version);
@@ -60,6 +71,9 @@ class ExtensionLink {
   // The problem last logged; connected when none since the last success.
   State declared_ = State::connected;
   bool graceUsed_ = false;
+  // The refusal's grace, once per Shell: a connection that is refused again
+  // after its version was read is not given another.
+  bool refusalGraceUsed_ = false;
   bool told_ = false;
   std::uint32_t version_ = 0;
 };

@@ -134,6 +134,11 @@ struct GnomeBus::Loop {
     Loop& l = self(userdata);
     l.windowsOut = false;
     std::optional<std::vector<ShellWindow>> windows;
+    if (sd_bus_message_is_method_error(m, SD_BUS_ERROR_ACCESS_DENIED)) {
+      l.windowsAgain = false;
+      l.apply(l.link.windowsRefused());
+      return 0;
+    }
     if (!sd_bus_message_is_method_error(m, nullptr)) windows = gnome::readWindows(m);
     if (!windows) {
       l.log.debug("the extension's window list could not be read: %s", {errorText(m)});
@@ -217,6 +222,18 @@ struct GnomeBus::Loop {
     return 0;
   }
 
+  // The extension tells the window list to the owner of this name alone.
+  static int onNameRequested(sd_bus_message* m, void* userdata, sd_bus_error*) {
+    Loop& l = self(userdata);
+    std::uint32_t result = 0;
+    if (!sd_bus_message_is_method_error(m, nullptr) && sd_bus_message_read(m, "u", &result) >= 0 &&
+        result == 1 /* DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER */)
+      return 0;
+    l.log.info("GNOME: could not own %s: %s", {kWindowsReaderName, result ? "held by another program" : errorText(m)});
+    l.apply(l.link.nameRefused());
+    return 0;
+  }
+
   static int onMonitorsChanged(sd_bus_message* m, void* userdata, sd_bus_error*) {
     Loop& l = self(userdata);
     const char* sender = sd_bus_message_get_sender(m);
@@ -248,6 +265,12 @@ struct GnomeBus::Loop {
              "',interface='org.gnome.Mutter.DisplayConfig',member='MonitorsChanged'",
          &Loop::onMonitorsChanged},
     };
+    // Before anything is read, so the extension knows us by the time we ask.
+    r = sd_bus_request_name_async(bus, nullptr, kWindowsReaderName, 0, &Loop::onNameRequested, this);
+    if (r < 0) {
+      log.info("GNOME: could not ask for %s (error %d)", {kWindowsReaderName, -r});
+      apply(link.nameRefused());
+    }
     for (const auto& match : matches) {
       r = sd_bus_add_match(bus, nullptr, match.rule.c_str(), match.handler, this);
       if (r < 0) {
