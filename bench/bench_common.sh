@@ -33,7 +33,8 @@ bench_load() { cut -d' ' -f1-3 /proc/loadavg; }
 bench_cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" 2> /dev/null | awk '{ print $12 + $13 }'; }
 
 # Context switches of all of a process's threads: each is a wake-up, or a
-# preemption of one.
+# preemption of one. Those of threads that ended are lost, so the count of a
+# span in which threads ended can come out negative.
 bench_wakeups() {
   awk '/^(non)?voluntary_ctxt_switches/ { n += $2 } END { print n + 0 }' /proc/"$1"/task/*/status 2> /dev/null
 }
@@ -66,8 +67,9 @@ bench_usage() {
     else
       awk -v t=$((ticks - ticks0[i])) -v w=$((wakeups - wakeups0[i])) -v hz="$BENCH_TICKS" -v s="$start" -v e="$end" \
         -v who="$(bench_name "$pid") (pid $pid)" \
-        'BEGIN { printf "  %s: %.3f%% of one core (%d ticks), %.1f wake-ups/s, over %.1f s\n",
-                        who, 100 * t / hz / (e - s), t, w / (e - s), e - s }'
+        'BEGIN { printf "  %s: %.3f%% of one core (%d ticks), %s, over %.1f s\n",
+                        who, 100 * t / hz / (e - s), t,
+                        w < 0 ? "wake-ups not counted (threads ended)" : sprintf("%.1f wake-ups/s", w / (e - s)), e - s }'
     fi
     i=$((i + 1))
   done

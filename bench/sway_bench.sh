@@ -38,8 +38,10 @@ windowCount() { swaymsg -t get_tree -r 2> /dev/null | jq '[.. | objects | select
 enoughWindows() { [ "$(windowCount)" -ge 31 ]; }
 
 echo "load before: $(bench_load) on $(nproc) cores"
-# The extra windows float, so the player keeps a whole output to itself.
-SWAY_BED_EXTRA_CONFIG='for_window [app_id="foot"] floating enable'
+# The extra windows float on the first output, so the player keeps a whole
+# output to itself: sway 1.12 floats a window moved onto a workspace that
+# holds only floating ones.
+SWAY_BED_EXTRA_CONFIG='for_window [app_id="foot"] floating enable, move container to output HEADLESS-1'
 sway_bed_start "$server"
 sway_bed_start_player
 for i in $(seq 1 30); do

@@ -43,7 +43,7 @@ bed_wait() {
 }
 
 bed_require() {
-  local programs=(Xvfb xrandr openbox wmctrl xwininfo pactl mpv sox)
+  local programs=(Xvfb xrandr openbox wmctrl xwininfo xprop pactl mpv sox)
   case "${1:-pulse}" in
     pulse) programs+=(pulseaudio) ;;
     pipewire) programs+=(pipewire wireplumber pipewire-pulse dbus-daemon) ;;
@@ -106,7 +106,7 @@ bed_dump() {
   echo "--- monitors"
   xrandr --listmonitors 2> /dev/null
   echo "--- windows"
-  wmctrl -lpG 2> /dev/null
+  (wmctrl -lpG) 2> /dev/null || xwininfo -root -children 2> /dev/null | grep '^ *0x'
   echo "--- velmora log, without the window reports (last 60 lines)"
   grep -v 'window rect=\|targetDevice=' "$BED_DIR/velmora.err" 2> /dev/null | tail -n 60
   echo "--- the last window reports"
@@ -324,9 +324,16 @@ bed_start_player() {
   bed_wait 10 bed_player_stream_running || bed_fail "mpv did not start playing"
 }
 
+# The window manager's client list, read with xprop: Debian 13's wmctrl -l
+# crashes on a window without WM_CLIENT_MACHINE, and mpv's has none.
 bed_find_player_window() {
-  BED_MPV_WINDOW=$(wmctrl -lp 2> /dev/null | awk -v pid="$BED_MPV_PID" '$3 == pid { print $1; exit }')
-  [ -n "$BED_MPV_WINDOW" ]
+  local window
+  for window in $(xprop -root _NET_CLIENT_LIST 2> /dev/null | grep -o '0x[0-9a-f]*'); do
+    [ "$(xprop -id "$window" _NET_WM_PID 2> /dev/null | grep -o '[0-9]*$')" = "$BED_MPV_PID" ] || continue
+    BED_MPV_WINDOW=$window
+    return 0
+  done
+  return 1
 }
 
 # mpv gives up on its audio output when the server goes away; loading the file

@@ -26,7 +26,7 @@ BED_SINKS=(meta1 meta0)
 BED_SINK_DESCRIPTIONS=("Meta-1 Speakers" "Meta-0 Speakers")
 GBED_UUID=velmora@quennet.co
 GBED_WAYLAND=velmora-e2e
-# physical: the Shell measures the layout in physical pixels (GNOME's
+# physical: the Shell measures the layout in physical pixels (GNOME 43's
 # default); logical: in logical pixels, the mode divided by the scale.
 GBED_LAYOUT=${GBED_LAYOUT:-physical}
 GBED_SHELL_PID=""
@@ -67,6 +67,7 @@ gbed_start() {
   [ -f "$extension/extension.js" ] || bed_fail "no extension at $extension"
   BED_SERVER=pipewire
   bed_make_dirs gnome gbed_stop
+  gbed_check_shell_version "$extension"
   mkdir -p "$XDG_CONFIG_HOME/glib-2.0/settings" "$XDG_DATA_HOME/gnome-shell/extensions"
   # Settings in a key file: no dconf service to start and stop.
   export GSETTINGS_BACKEND=keyfile
@@ -100,6 +101,16 @@ gbed_start() {
   gbed_setup_shell "$enabled"
 }
 
+# The Shell refuses an extension whose shell-version does not list its
+# major (it shows as out of date), and then no window is ever followed.
+gbed_check_shell_version() {
+  local major
+  major=$(gnome-shell --version | sed -n 's/^GNOME Shell \([0-9]*\).*/\1/p')
+  [ -n "$major" ] || bed_fail "could not read the version of $(gnome-shell --version)"
+  grep -q "\"shell-version\": \[.*\"$major\"" "$1/metadata.json" ||
+    bed_fail "GNOME Shell $major is not in the extension's shell-version ($(grep shell-version "$1/metadata.json")): add it in gnome-shell/build.sh"
+}
+
 gbed_launch_shell() {
   gnome-shell --headless --wayland --no-x11 --wayland-display "$GBED_WAYLAND" \
     --virtual-monitor 1920x1080 --virtual-monitor 2560x1440 >> "$BED_DIR/shell.log" 2>&1 &
@@ -125,6 +136,9 @@ gbed_layout() {
   [ -n "$serial" ] || return 1
   GBED_MONITOR_X=(0 2560)
   GBED_MONITOR_WIDTH=(2560 1920)
+  # GNOME 48 and later start in logical mode: physical is asked for by name
+  # where the mode can change (GNOME 43 has only physical unless told).
+  grep -q "'supports-changing-layout-mode': <true>" <<< "$state" && properties="{'layout-mode': <uint32 2>}"
   if [ "$GBED_LAYOUT" = logical ]; then
     properties="{'layout-mode': <uint32 1>}"
     GBED_MONITOR_X=(0 1280)
@@ -166,8 +180,15 @@ gbed_player_window() { [ -n "$(gbed_player_frame)" ]; }
 gbed_move_player() {
   local x y=150
   if [ "$1" = 0 ]; then x=$((GBED_MONITOR_WIDTH[0] - 400)); else x=$((GBED_MONITOR_X[1] + 100)); fi
-  gbed_test MoveWindow "$BED_MPV_PID" "$x" "$y" > /dev/null || bed_fail "the extension could not move the window"
-  bed_wait 5 gbed_player_on "$1" || bed_fail "the window did not reach monitor $1 ($(gbed_player_frame))"
+  # GNOME 51 at times puts the window back where it was a moment after the
+  # move (the client's late answer to the configure before it): the window
+  # must stay, else it is moved again.
+  local tries=3
+  while ((tries-- > 0)); do
+    gbed_test MoveWindow "$BED_MPV_PID" "$x" "$y" > /dev/null || bed_fail "the extension could not move the window"
+    bed_wait 5 gbed_player_on "$1" && sleep 0.5 && gbed_player_on "$1" && return 0
+  done
+  bed_fail "the window did not stay on monitor $1 ($(gbed_player_frame))"
 }
 
 gbed_player_on() {

@@ -24,6 +24,12 @@ KDE_MOVES=0
 # window frames are given in.
 KDE_SCALE=1
 
+# Qt 6 systems without Qt 5's qdbus (Debian 13 and later) name it qdbus6.
+if ! command -v qdbus > /dev/null && command -v qdbus6 > /dev/null; then
+  qdbus() { qdbus6 "$@"; }
+  export -f qdbus
+fi
+
 kde_require() {
   local program
   for program in kwin_wayland qdbus dbus-daemon dbus-send pipewire wireplumber pipewire-pulse pactl mpv sox; do
@@ -60,11 +66,27 @@ kde_bed_start() {
   # The installed binary carries a file capability a container cannot
   # grant; a copy has none.
   cp "$(command -v kwin_wayland)" "$BED_DIR/kwin_wayland" || bed_fail "could not copy kwin_wayland"
+  kde_output_config
   kde_launch_kwin
   bed_launch_sound
   kde_wait_kwin
   bed_setup_sound
   export WAYLAND_DISPLAY=$KDE_SOCKET
+}
+
+# KWin 6's virtual back end takes --scale for the size of its pixels only;
+# the scale itself comes from KWin's output settings, which it reads here at
+# start (matching outputs without EDID by connector) and lays out side by
+# side. KWin 5.27 ignores the file and scales by --scale.
+kde_output_config() {
+  [ "$KDE_SCALE" != 1 ] || return 0
+  local i outputs=()
+  for ((i = 0; i < ${#BED_SINKS[@]}; i++)); do
+    outputs+=("{\"connectorName\": \"Virtual-$i\", \"scale\": $KDE_SCALE}")
+  done
+  mkdir -p "$XDG_CONFIG_HOME"
+  printf '[{"name": "outputs", "data": [%s]}, {"name": "setups", "data": []}]\n' \
+    "$(IFS=,; echo "${outputs[*]}")" > "$XDG_CONFIG_HOME/kwinoutputconfig.json"
 }
 
 kde_launch_kwin() {

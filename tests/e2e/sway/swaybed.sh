@@ -155,6 +155,9 @@ bed_fail() { sway_bed_fail "$@"; }
 # without XWayland, and the window's shell is checked too.
 sway_bed_start_player() {
   bed_make_tone
+  # New windows open on the focused output, which sway 1.10 and later leave
+  # on the last one made at start: the player starts on the first.
+  swaymsg focus output "${BED_OUTPUTS[0]}" > /dev/null || sway_bed_fail "sway could not focus ${BED_OUTPUTS[0]}"
   mpv --no-config --msg-level=all=warn --ao=pulse --vo=wlshm --force-window=yes --loop-file=inf --idle=yes \
     --title=velmora-e2e-player --input-ipc-server="$BED_DIR/mpv.sock" "$BED_DIR/tone.wav" > "$BED_DIR/mpv.log" 2>&1 &
   BED_MPV_PID=$!

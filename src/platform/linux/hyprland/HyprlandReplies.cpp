@@ -197,12 +197,12 @@ std::optional<Event> parseEventLine(std::string_view line) {
 }
 
 bool eventChangesDesktop(std::string_view name) {
-  static constexpr std::array<std::string_view, 26> kEvents = {
-      "openwindow",         "closewindow",     "movewindow",   "movewindowv2",   "activewindow",    "activewindowv2",
-      "workspace",          "workspacev2",     "focusedmon",   "moveworkspace",  "moveworkspacev2", "destroyworkspace",
-      "activespecial",      "activespecialv2", "monitoradded", "monitoraddedv2", "monitorremoved",  "monitorremovedv2",
-      "changefloatingmode", "fullscreen",      "pin",          "minimized",      "togglegroup",     "moveintogroup",
-      "moveoutofgroup",     "configreloaded",
+  static constexpr std::array<std::string_view, 27> kEvents = {
+      "openwindow",       "closewindow",        "movewindow",      "movewindowv2", "activewindow",   "activewindowv2",
+      "workspace",        "workspacev2",        "focusedmon",      "focusedmonv2", "moveworkspace",  "moveworkspacev2",
+      "destroyworkspace", "activespecial",      "activespecialv2", "monitoradded", "monitoraddedv2", "monitorremoved",
+      "monitorremovedv2", "changefloatingmode", "fullscreen",      "pin",          "minimized",      "togglegroup",
+      "moveintogroup",    "moveoutofgroup",     "configreloaded",
   };
   return std::find(kEvents.begin(), kEvents.end(), name) != kEvents.end();
 }

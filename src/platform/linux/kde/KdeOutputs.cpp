@@ -27,9 +27,19 @@ const Logger& outputsLog() {
 
 constexpr std::uint32_t kMaxVersion = 2;
 
+#ifdef KDE_OUTPUT_DEVICE_V2_REMOVED_SINCE_VERSION
+// Plasma 6.7 and later announce devices through a registry, which must be
+// bound at version 21 or later; the devices it makes share its version, so
+// every device event up to 21 has a listener below.
+#define VELMORA_KDE_OUTPUT_REGISTRY 1
+constexpr std::uint32_t kRegistryVersion = 21;
+#endif
+
 struct Device {
-  std::uint32_t globalName = 0;
+  std::uint32_t globalName = 0;  // or, for a device from the registry, its place in announcement order
   kde_output_device_v2* proxy = nullptr;
+  bool fromRegistry = false;  // released with a request; bound globals are only destroyed
+  void* connection = nullptr;
   OutputDeviceState pending;
   std::optional<OutputDeviceState> applied;
   std::map<kde_output_device_mode_v2*, std::pair<std::int32_t, std::int32_t>> modes;
@@ -47,6 +57,9 @@ struct KdeOutputs::Connection {
   ~Connection() {
     for (auto& [name, device] : devices)
       destroy(*device);
+#ifdef VELMORA_KDE_OUTPUT_REGISTRY
+    if (outputRegistry) kde_output_device_registry_v2_destroy(outputRegistry);
+#endif
     if (registry) wl_registry_destroy(registry);
     if (display) wl_display_disconnect(display);
   }
@@ -55,7 +68,10 @@ struct KdeOutputs::Connection {
     for (auto& [mode, size] : device.modes)
       kde_output_device_mode_v2_destroy(mode);
     device.modes.clear();
-    if (device.proxy) kde_output_device_v2_destroy(device.proxy);
+#ifdef VELMORA_KDE_OUTPUT_REGISTRY
+    if (device.proxy && device.fromRegistry) kde_output_device_v2_release(device.proxy);
+#endif
+    if (device.proxy && !device.fromRegistry) kde_output_device_v2_destroy(device.proxy);
     device.proxy = nullptr;
   }
 
@@ -104,6 +120,15 @@ struct KdeOutputs::Connection {
   }
   static void text(void*, kde_output_device_v2*, const char*) {}
   static void number(void*, kde_output_device_v2*, std::uint32_t) {}
+  static void numbers(void*, kde_output_device_v2*, std::uint32_t, std::uint32_t) {}
+  static void triple(void*, kde_output_device_v2*, std::uint32_t, std::uint32_t, std::uint32_t) {}
+  static void signedTriple(void*, kde_output_device_v2*, std::int32_t, std::int32_t, std::int32_t) {}
+  // A device from the registry that was unplugged; its proxy goes with it.
+  static void removedDevice(void* data, kde_output_device_v2*) {
+    auto& d = *static_cast<Device*>(data);
+    auto& c = *static_cast<Connection*>(d.connection);
+    c.forget(c.devices.find(d.globalName));
+  }
   static void name(void* data, kde_output_device_v2*, const char* n) {
     static_cast<Device*>(data)->pending.name = n ? n : "";
   }
@@ -120,14 +145,69 @@ struct KdeOutputs::Connection {
     kde_output_device_mode_v2_destroy(mode);
   }
 
-  static constexpr kde_output_device_v2_listener deviceListener = {
-      geometry, currentMode, mode, done, scale, edid, enabled, text, text, text, number, number, number, number, name};
-  static constexpr kde_output_device_mode_v2_listener modeListener = {modeSize, modeRefresh, modePreferred,
-                                                                      modeRemoved};
+  // Both filled by name: newer protocol files add events past the version
+  // bound, which stay null and are never sent.
+  static constexpr kde_output_device_v2_listener deviceListener = [] {
+    kde_output_device_v2_listener l{};
+    l.geometry = geometry;
+    l.current_mode = currentMode;
+    l.mode = mode;
+    l.done = done;
+    l.scale = scale;
+    l.edid = edid;
+    l.enabled = enabled;
+    l.uuid = text;
+    l.serial_number = text;
+    l.eisa_id = text;
+    l.capabilities = number;
+    l.overscan = number;
+    l.vrr_policy = number;
+    l.rgb_range = number;
+    l.name = name;
+#ifdef VELMORA_KDE_OUTPUT_REGISTRY
+    for (auto* event : {&l.high_dynamic_range, &l.sdr_brightness, &l.wide_color_gamut, &l.auto_rotate_policy,
+                        &l.sdr_gamut_wideness, &l.color_profile_source, &l.brightness, &l.color_power_tradeoff,
+                        &l.dimming, &l.ddc_ci_allowed, &l.max_bits_per_color, &l.automatic_max_bits_per_color_limit,
+                        &l.edr_policy, &l.sharpness, &l.priority, &l.auto_brightness})
+      *event = number;
+    l.icc_profile_path = text;
+    l.replication_source = text;
+    l.brightness_metadata = triple;
+    l.brightness_overrides = signedTriple;
+    l.max_bits_per_color_range = numbers;
+    l.removed = removedDevice;
+#endif
+    return l;
+  }();
+  static constexpr kde_output_device_mode_v2_listener modeListener = [] {
+    kde_output_device_mode_v2_listener l{};
+    l.size = modeSize;
+    l.refresh = modeRefresh;
+    l.preferred = modePreferred;
+    l.removed = modeRemoved;
+#ifdef VELMORA_KDE_OUTPUT_REGISTRY
+    l.flags = [](void*, kde_output_device_mode_v2*, std::uint32_t) {};
+#endif
+    return l;
+  }();
 
   static void global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
                      std::uint32_t version) {
     auto& c = *static_cast<Connection*>(data);
+#ifdef VELMORA_KDE_OUTPUT_REGISTRY
+    if (std::string_view(interface) == kde_output_device_registry_v2_interface.name && version >= kRegistryVersion &&
+        !c.outputRegistry) {
+      // The registry lists every device: any bound as globals would show twice.
+      for (auto& [key, device] : c.devices)
+        destroy(*device);
+      c.devices.clear();
+      c.outputRegistry = static_cast<kde_output_device_registry_v2*>(
+          wl_registry_bind(registry, name, &kde_output_device_registry_v2_interface, kRegistryVersion));
+      if (c.outputRegistry) kde_output_device_registry_v2_add_listener(c.outputRegistry, &outputRegistryListener, &c);
+      return;
+    }
+    if (c.outputRegistry) return;
+#endif
     if (std::string_view(interface) != kde_output_device_v2_interface.name) return;
     auto device = std::make_unique<Device>();
     device->globalName = name;
@@ -140,11 +220,35 @@ struct KdeOutputs::Connection {
   static void globalRemove(void* data, wl_registry*, std::uint32_t name) {
     auto& c = *static_cast<Connection*>(data);
     auto it = c.devices.find(name);
-    if (it == c.devices.end()) return;
+    if (it != c.devices.end() && !it->second->fromRegistry) c.forget(it);
+  }
+  void forget(decltype(devices)::iterator it) {
+    if (it == devices.end()) return;
     destroy(*it->second);
-    c.devices.erase(it);
+    devices.erase(it);
   }
   static constexpr wl_registry_listener registryListener = {global, globalRemove};
+
+#ifdef VELMORA_KDE_OUTPUT_REGISTRY
+  kde_output_device_registry_v2* outputRegistry = nullptr;
+  std::uint32_t nextRegistryKey = 0;
+
+  static void announced(void* data, kde_output_device_registry_v2*, kde_output_device_v2* proxy) {
+    auto& c = *static_cast<Connection*>(data);
+    auto device = std::make_unique<Device>();
+    device->globalName = c.nextRegistryKey++;
+    device->proxy = proxy;
+    device->fromRegistry = true;
+    device->connection = &c;
+    kde_output_device_v2_add_listener(proxy, &deviceListener, device.get());
+    c.devices[device->globalName] = std::move(device);
+  }
+  static void finished(void* data, kde_output_device_registry_v2* registry) {
+    kde_output_device_registry_v2_destroy(registry);
+    static_cast<Connection*>(data)->outputRegistry = nullptr;
+  }
+  static constexpr kde_output_device_registry_v2_listener outputRegistryListener = {finished, announced};
+#endif
 };
 
 KdeOutputs::KdeOutputs(std::function<void()> onChange, std::optional<std::string> display)

@@ -50,7 +50,11 @@ std::uint32_t ConnectorIds::idFor(const std::string& connector) {
 
 std::string outputDisplayName(const WaylandOutputInfo& output) {
   if (auto model = usable(output.model)) return *model;
-  if (auto description = usable(output.description)) return *description;
+  // With neither make nor model known, the description is the compositor's
+  // own words ("Headless output 3" on wlroots 0.18, numbered apart from the
+  // connector), not the monitor's: the connector names it better.
+  const bool nothingKnown = isPlaceholder(output.make) && isPlaceholder(output.model);
+  if (auto description = usable(output.description); description && !nothingKnown) return *description;
   return displayableText(output.connector).value_or("");
 }
 

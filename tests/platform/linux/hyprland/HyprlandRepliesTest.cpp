@@ -8,54 +8,85 @@
 namespace velmora::linuxos::hyprland {
 namespace {
 
-// `hyprctl -j monitors` in the shape of a recent release: a 4K monitor at
-// scale 1.5, a second one turned a quarter, the same model twice.
+// `hyprctl -j monitors` as Hyprland 0.56 writes it (src/debug/HyprCtl.cpp):
+// a 4K monitor at scale 1.5, a second one turned a quarter, the same model
+// twice, one with no EDID and a disabled one (listed with `monitors all`).
 constexpr const char* kMonitors = R"([{
     "id": 0, "name": "DP-1", "description": "Dell Inc. DELL U2720Q 8LXMZ13", "make": "Dell Inc.",
-    "model": "DELL U2720Q", "serial": "8LXMZ13", "width": 3840, "height": 2160, "refreshRate": 59.99700,
-    "x": 0, "y": 0, "activeWorkspace": {"id": 1, "name": "1"}, "specialWorkspace": {"id": 0, "name": ""},
-    "reserved": [0, 0, 0, 0], "scale": 1.50, "transform": 0, "focused": true, "dpmsStatus": true,
-    "vrr": false, "activelyTearing": false, "disabled": false, "currentFormat": "XRGB8888",
-    "availableModes": ["3840x2160@60.00Hz", "2560x1440@59.95Hz"]
+    "model": "DELL U2720Q", "serial": "8LXMZ13", "width": 3840, "height": 2160, "physicalWidth": 600,
+    "physicalHeight": 340, "refreshRate": 59.99700, "x": 0, "y": 0, "activeWorkspace": {"id": 1, "name": "1"},
+    "specialWorkspace": {"id": 0, "name": ""}, "reserved": [0, 0, 0, 0], "scale": 1.5, "transform": 0,
+    "focused": true, "dpmsStatus": true, "vrr": false, "solitary": "0", "solitaryBlockedBy": ["CANDIDATE"],
+    "activelyTearing": false, "tearingBlockedBy": ["NOT_TORN", "USER"], "directScanoutTo": "0",
+    "directScanoutBlockedBy": ["USER", "CANDIDATE"], "disabled": false, "currentFormat": "XRGB8888",
+    "mirrorOf": "none", "availableModes": ["3840x2160@60.00Hz", "2560x1440@59.95Hz"],
+    "colorManagementPreset": "srgb", "sdrBrightness": 1, "sdrSaturation": 1, "sdrMinLuminance": 0.2,
+    "sdrMaxLuminance": 80, "hardwareCursorsInUse": true
 },{
     "id": 1, "name": "DP-2", "description": "Dell Inc. DELL U2720Q 9QWE", "make": "Dell Inc.",
-    "model": "DELL U2720Q", "serial": "9QWE", "width": 1920, "height": 1080, "refreshRate": 60.0,
-    "x": 2560, "y": 0, "activeWorkspace": {"id": 2, "name": "2"},
-    "specialWorkspace": {"id": -98, "name": "special:magic"}, "scale": 1.00, "transform": 1, "disabled": false
+    "model": "DELL U2720Q", "serial": "9QWE", "width": 1920, "height": 1080, "physicalWidth": 530,
+    "physicalHeight": 300, "refreshRate": 60.00000, "x": 2560, "y": 0, "activeWorkspace": {"id": 2, "name": "2"},
+    "specialWorkspace": {"id": -98, "name": "special:magic"}, "reserved": [0, 0, 0, 0], "scale": 1,
+    "transform": 1, "focused": false, "dpmsStatus": true, "vrr": false, "solitary": "0",
+    "solitaryBlockedBy": null, "activelyTearing": false, "tearingBlockedBy": null, "directScanoutTo": "0",
+    "directScanoutBlockedBy": null, "disabled": false, "currentFormat": "XRGB8888", "mirrorOf": "none",
+    "availableModes": ["1920x1080@60.00Hz"], "colorManagementPreset": "srgb", "sdrBrightness": 1,
+    "sdrSaturation": 1, "sdrMinLuminance": 0.2, "sdrMaxLuminance": 80, "hardwareCursorsInUse": false
 },{
-    "id": 2, "name": "HDMI-A-1", "description": "", "make": "", "model": "", "width": 1280, "height": 720,
-    "x": 4640, "y": 0, "activeWorkspace": {"id": 3, "name": "3"}, "scale": 1, "transform": 0
+    "id": 2, "name": "HDMI-A-1", "description": "", "make": "", "model": "", "serial": "", "width": 1280,
+    "height": 720, "physicalWidth": 0, "physicalHeight": 0, "refreshRate": 60.00000, "x": 4640, "y": 0,
+    "activeWorkspace": {"id": 3, "name": "3"}, "specialWorkspace": {"id": 0, "name": ""},
+    "reserved": [0, 0, 0, 0], "scale": 1, "transform": 0, "focused": false, "dpmsStatus": true, "vrr": false,
+    "solitary": "55d8c7e0a2b0", "solitaryBlockedBy": null, "activelyTearing": false, "tearingBlockedBy": null,
+    "directScanoutTo": "0", "directScanoutBlockedBy": null, "disabled": false, "currentFormat": "XRGB8888",
+    "mirrorOf": "none", "availableModes": [], "colorManagementPreset": "srgb", "sdrBrightness": 1,
+    "sdrSaturation": 1, "sdrMinLuminance": 0.2, "sdrMaxLuminance": 80, "hardwareCursorsInUse": true
 },{
-    "id": 3, "name": "eDP-1", "description": "BOE 0x0BCA", "make": "BOE", "model": "", "width": 2256,
-    "height": 1504, "x": -1504, "y": 0, "activeWorkspace": {"id": 4, "name": "4"}, "scale": 2.0,
-    "transform": 0, "disabled": true
+    "id": 3, "name": "eDP-1", "description": "BOE 0x0BCA", "make": "BOE", "model": "", "serial": "",
+    "width": 2256, "height": 1504, "physicalWidth": 290, "physicalHeight": 190, "refreshRate": 59.99900,
+    "x": -1504, "y": 0, "activeWorkspace": {"id": -1, "name": ""}, "specialWorkspace": {"id": 0, "name": ""},
+    "reserved": [0, 0, 0, 0], "scale": 2, "transform": 0, "focused": false, "dpmsStatus": true, "vrr": false,
+    "solitary": "0", "solitaryBlockedBy": null, "activelyTearing": false, "tearingBlockedBy": null,
+    "directScanoutTo": "0", "directScanoutBlockedBy": null, "disabled": true, "currentFormat": "Invalid",
+    "mirrorOf": "none", "availableModes": ["2256x1504@60.00Hz"], "colorManagementPreset": "srgb",
+    "sdrBrightness": 1, "sdrSaturation": 1, "sdrMinLuminance": 0.2, "sdrMaxLuminance": 80,
+    "hardwareCursorsInUse": true
 }])";
 
+// `hyprctl -j clients` as Hyprland 0.56 writes it: fields it has had since
+// 0.50 are given in full for the first window only.
 constexpr const char* kClients = R"([{
-    "address": "0x55d8c7e0a2b0", "mapped": true, "hidden": false, "at": [10, 40], "size": [2540, 1390],
-    "workspace": {"id": 1, "name": "1"}, "floating": false, "pseudo": false, "monitor": 0,
+    "address": "0x55d8c7e0a2b0", "mapped": true, "hidden": false, "visible": true, "acceptsInput": true,
+    "at": [10, 40], "size": [2540, 1390], "workspace": {"id": 1, "name": "1"}, "floating": false, "monitor": 0,
     "class": "firefox", "title": "Video - Mozilla Firefox", "initialClass": "firefox",
     "initialTitle": "Mozilla Firefox", "pid": 4242, "xwayland": false, "pinned": false,
-    "fullscreen": 0, "fullscreenClient": 0, "grouped": [], "tags": [], "swallowing": "0x0",
-    "focusHistoryID": 2, "inhibitingIdle": false
+    "pinFullscreened": false, "fullscreen": 0, "fullscreenClient": 0, "fullscreenHandler": "default",
+    "allowedOverFullscreen": false, "grouped": [], "tags": ["video"], "swallowing": "0x0", "focusHistoryID": 2,
+    "inhibitingIdle": true, "xdgTag": "", "xdgDescription": "", "contentType": "video", "tearingHint": false,
+    "stableId": "1a"
 },{
-    "address": "0x2", "mapped": true, "hidden": false, "at": [2570, 10], "size": [1060, 1900],
-    "workspace": {"id": 2, "name": "2"}, "class": "mpv", "pid": 5151, "focusHistoryID": 1
+    "address": "0x2", "mapped": true, "hidden": false, "visible": true, "at": [2570, 10], "size": [1060, 1900],
+    "workspace": {"id": 2, "name": "2"}, "monitor": 1, "class": "mpv", "pid": 5151, "focusHistoryID": 1,
+    "grouped": [], "fullscreen": 2, "fullscreenClient": 2, "stableId": "2b"
 },{
-    "address": "0x3", "mapped": true, "hidden": false, "at": [2700, 200], "size": [800, 600],
+    "address": "0x3", "mapped": true, "hidden": false, "visible": true, "at": [2700, 200], "size": [800, 600],
     "workspace": {"id": -98, "name": "special:magic"}, "class": "kitty", "pid": 6000, "focusHistoryID": 3
 },{
-    "address": "0x4", "mapped": true, "hidden": false, "at": [0, 0], "size": [500, 500],
+    "address": "0x4", "mapped": true, "hidden": false, "visible": true, "at": [0, 0], "size": [500, 500],
     "workspace": {"id": 7, "name": "7"}, "class": "hidden-workspace", "pid": 7000, "focusHistoryID": 0
 },{
-    "address": "0x5", "mapped": true, "hidden": true, "at": [10, 40], "size": [100, 100],
-    "workspace": {"id": 1, "name": "1"}, "class": "grouped-behind", "pid": 7001, "focusHistoryID": 4
+    "address": "0x5", "mapped": true, "hidden": true, "visible": false, "at": [10, 40], "size": [100, 100],
+    "workspace": {"id": 1, "name": "1"}, "class": "grouped-behind", "pid": 7001, "focusHistoryID": 4,
+    "grouped": ["0x55d8c7e0a2b0", "0x5"]
 },{
-    "address": "0x6", "mapped": false, "hidden": false, "at": [10, 40], "size": [100, 100],
+    "address": "0x6", "mapped": false, "hidden": false, "visible": false, "at": [10, 40], "size": [100, 100],
     "workspace": {"id": 1, "name": "1"}, "class": "unmapped", "pid": 7002, "focusHistoryID": 5
 },{
-    "address": "0x7", "mapped": true, "hidden": false, "at": [4650, 10], "size": [0, 700],
+    "address": "0x7", "mapped": true, "hidden": false, "visible": true, "at": [4650, 10], "size": [0, 700],
     "workspace": {"id": 3, "name": "3"}, "class": "no-size", "pid": -1, "focusHistoryID": 6
+},{
+    "address": "0x8", "mapped": true, "hidden": false, "visible": true, "at": [20, 20], "size": [300, 200],
+    "workspace": {"id": -1, "name": ""}, "class": "no-workspace", "pid": 7003, "focusHistoryID": 7
 }])";
 
 TEST(HyprlandReplies, MonitorsBecomeScreensInLogicalCoordinates) {
@@ -173,6 +204,7 @@ TEST(HyprlandEvents, LinesAndWhichOfThemMatter) {
       {"monitoraddedv2>>1,DP-2,Dell Inc. DELL U2720Q\r", "monitoraddedv2", "1,DP-2,Dell Inc. DELL U2720Q", true},
       {"monitorremoved>>DP-2", "monitorremoved", "DP-2", true},
       {"workspacev2>>3,3", "workspacev2", "3,3", true},
+      {"focusedmonv2>>DP-2,2", "focusedmonv2", "DP-2,2", true},
       {"closewindow>>", "closewindow", "", true},
       {"windowtitlev2>>55d8c7e0a2b0,new title", "windowtitlev2", "55d8c7e0a2b0,new title", false},
       {"activelayout>>kbd,English (US)", "activelayout", "kbd,English (US)", false},

@@ -21,6 +21,8 @@ TEST(WaylandOutputRules, NamesComeFromTheModelThenTheDescriptionThenTheConnector
       {output("DP-2", "", Rect{}, "Dell Inc. DELL U2720Q 1234 (DP-2)"), "Dell Inc. DELL U2720Q 1234 (DP-2)"},
       {output("DP-2", "Unknown", Rect{}, "Living room TV"), "Living room TV"},
       {output("HDMI-A-1", "unknown", Rect{}), "HDMI-A-1"},
+      // sway 1.10's headless outputs: nothing known but the connector.
+      {{"HEADLESS-1", "Unknown", "Unknown", "Headless output 3", Rect{}}, "HEADLESS-1"},
       {output("HDMI-A-1", "bad\x01model", Rect{}), "HDMI-A-1"},
       {output("HDMI-A-1", "\xc3\x28", Rect{}, "\xff"), "HDMI-A-1"},
   };
