@@ -4,7 +4,7 @@
 #include <cmath>
 #include <map>
 
-#include "platform/linux/x11/ScreenRules.h"
+#include "platform/linux/common/DisplayText.h"
 
 namespace velmora::linuxos::gnome {
 namespace {

@@ -20,9 +20,9 @@
 
 #include "platform/Screens.h"
 #include "platform/Windows.h"
+#include "platform/linux/common/ChangeCoalescer.h"
 #include "platform/linux/hyprland/HyprlandIpc.h"
 #include "platform/linux/hyprland/HyprlandRules.h"
-#include "platform/linux/x11/ChangeCoalescer.h"
 
 namespace velmora::linuxos::hyprland {
 

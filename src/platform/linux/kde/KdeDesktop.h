@@ -11,10 +11,10 @@
 
 #include "platform/Screens.h"
 #include "platform/Windows.h"
+#include "platform/linux/common/ChangeCoalescer.h"
 #include "platform/linux/kde/KWinReports.h"
 #include "platform/linux/kde/KWinScriptClient.h"
 #include "platform/linux/kde/KdeOutputs.h"
-#include "platform/linux/x11/ChangeCoalescer.h"
 
 namespace velmora::linuxos {
 

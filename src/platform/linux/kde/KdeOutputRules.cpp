@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "platform/linux/x11/Edid.h"
-#include "platform/linux/x11/ScreenRules.h"
+#include "platform/linux/common/DisplayText.h"
+#include "platform/linux/common/Edid.h"
 
 namespace velmora::linuxos {
 

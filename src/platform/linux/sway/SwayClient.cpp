@@ -11,8 +11,8 @@
 
 #include "platform/Log.h"
 #include "platform/ThreadStart.h"
+#include "platform/linux/common/Backoff.h"
 #include "platform/linux/sway/SwayIpc.h"
-#include "platform/linux/wayland/Backoff.h"
 
 namespace velmora::linuxos {
 

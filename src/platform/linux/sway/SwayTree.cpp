@@ -6,8 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/linux/common/DisplayText.h"
 #include "platform/linux/sway/SwayIpc.h"
-#include "platform/linux/x11/ScreenRules.h"
 
 namespace velmora::linuxos {
 

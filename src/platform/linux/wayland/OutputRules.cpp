@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "platform/linux/x11/ScreenRules.h"
+#include "platform/linux/common/DisplayText.h"
 
 namespace velmora::linuxos {
 

@@ -15,7 +15,7 @@
 
 #include "platform/Log.h"
 #include "platform/ThreadStart.h"
-#include "platform/linux/wayland/Backoff.h"
+#include "platform/linux/common/Backoff.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
 
 namespace velmora::linuxos {

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "platform/Screens.h"
+#include "platform/linux/common/ChangeCoalescer.h"
 #include "platform/linux/wayland/OutputRules.h"
-#include "platform/linux/x11/ChangeCoalescer.h"
 
 namespace velmora::linuxos {
 
