@@ -30,10 +30,6 @@ struct OutputDeviceState {
 // Standard base64 without line breaks; none for anything else.
 std::optional<std::vector<std::uint8_t>> decodeBase64(const std::string& text);
 
-// A stable number for a connector name (FNV-1a), so a display keeps its id
-// across compositor restarts.
-std::uint32_t outputIdFromName(const std::string& name);
-
 // The frame in the compositor's logical coordinates (those window frames use):
 // the mode turned by the transform, divided by the scale. None while the
 // device has no usable mode or scale.
