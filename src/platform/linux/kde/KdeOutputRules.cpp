@@ -67,4 +67,17 @@ std::optional<PlatformScreen> screenFromOutputDevice(const OutputDeviceState& ou
   return screen;
 }
 
+std::vector<PlatformScreen> screensFromOutputDevices(const std::vector<OutputDeviceState>& outputs) {
+  std::vector<PlatformScreen> screens;
+  std::vector<std::string> connectors;
+  for (const auto& output : outputs) {
+    if (auto screen = screenFromOutputDevice(output)) {
+      screens.push_back(std::move(*screen));
+      connectors.push_back(displayableText(output.name).value_or(""));
+    }
+  }
+  appendSharedConnectors(screens, connectors);
+  return screens;
+}
+
 }  // namespace velmora::linuxos

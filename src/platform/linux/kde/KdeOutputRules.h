@@ -39,4 +39,8 @@ std::optional<Rect> logicalFrame(const OutputDeviceState& output);
 // EDID product name, else the model, else the connector name.
 std::optional<PlatformScreen> screenFromOutputDevice(const OutputDeviceState& output);
 
+// The screens of all devices, in the order given; devices that share a name
+// get their connector appended: "DELL U2720Q (DP-2)".
+std::vector<PlatformScreen> screensFromOutputDevices(const std::vector<OutputDeviceState>& outputs);
+
 }  // namespace velmora::linuxos

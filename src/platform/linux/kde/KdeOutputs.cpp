@@ -60,12 +60,10 @@ struct KdeOutputs::Connection {
   }
 
   void publish() {
-    std::vector<PlatformScreen> screens;
-    for (auto& [name, device] : devices) {
-      if (!device->applied) continue;
-      if (auto screen = screenFromOutputDevice(*device->applied)) screens.push_back(std::move(*screen));
-    }
-    owner->publish(std::move(screens));
+    std::vector<OutputDeviceState> states;
+    for (auto& [name, device] : devices)
+      if (device->applied) states.push_back(*device->applied);
+    owner->publish(screensFromOutputDevices(states));
   }
 
   // Listeners: every event of the bound version must have one.

@@ -88,6 +88,21 @@ TEST(KdeOutputRulesTest, TurnsOutputDevicesIntoScreens) {
     EXPECT_EQ(screen->localizedName, c.name) << c.what;
     EXPECT_EQ(toUInt32(screen->screenNumber), connectorHash("DP-2")) << c.what;
   }
+
+  // Two monitors of one model are told apart by their connector, as on the
+  // other desktops; a disabled one takes no part.
+  auto named = [&](const char* connector, const char* product, bool enabled = true) {
+    return with([&](auto& o) {
+      o.name = connector;
+      o.edidBase64 = edidNaming(product);
+      o.enabled = enabled;
+    });
+  };
+  std::vector<std::string> names;
+  for (const auto& s : screensFromOutputDevices({named("DP-1", "Aster 27"), named("DP-2", "Aster 27"),
+                                                 named("DP-3", "Borealis Q32"), named("DP-4", "Borealis Q32", false)}))
+    names.push_back(s.localizedName);
+  EXPECT_EQ(names, (std::vector<std::string>{"Aster 27 (DP-1)", "Aster 27 (DP-2)", "Borealis Q32"}));
 }
 
 }  // namespace
