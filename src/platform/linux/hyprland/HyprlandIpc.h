@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/common/CompositorJson.h"
+
 namespace velmora::linuxos::hyprland {
 
 struct SocketPaths {
@@ -35,7 +37,7 @@ SocketLocation locateSockets(const std::optional<std::string>& signature, const 
 // longer than timeout.
 std::optional<std::string> request(const std::string& path, std::string_view command,
                                    std::chrono::milliseconds timeout = std::chrono::seconds(2),
-                                   std::size_t limit = 8 * 1024 * 1024);
+                                   std::size_t limit = kMaxCompositorJsonBytes);
 
 // A non-blocking, close-on-exec stream connection; -1 on failure.
 int connectSocket(const std::string& path);
