@@ -115,6 +115,36 @@ TEST(SwayClient, KeepsASnapshotAndReadsTheTreeAgainAfterAMove) {
   EXPECT_EQ(client.windowOwners().count(42), 1u);
 }
 
+// sway sends no event for a drag with the pointer, nor for outputs before
+// 1.9: the tree is read again while the list is being read, and when the
+// outputs change.
+TEST(SwayClient, ReadsTheTreeAgainWhileReadAndWhenTheOutputsChange) {
+  struct Case {
+    const char* what;
+    std::chrono::milliseconds readRefresh;
+    std::function<void(SwayClient&)> nudge;
+  };
+  const std::vector<Case> cases = {
+      {"while read", std::chrono::milliseconds(20), [](SwayClient& c) { c.onScreenWindows(); }},
+      {"outputs changed", std::chrono::hours(1), [](SwayClient& c) { c.outputsChanged(); }},
+  };
+  for (const Case& c : cases) {
+    // No event at all: each tree asked for shows the window further right.
+    FakeSway sway([](int fd, int) {
+      SwayFrameReader reader;
+      for (int x = 0; FakeSway::awaitRequest(fd, reader, SwayRequest::getTree); x += 1920)
+        FakeSway::send(fd, encodeSwayMessage(SwayRequest::getTree, treeWith(42, x)));
+    });
+    SwayClient client(sway.path(), c.readRefresh);
+    std::uint64_t seen = client.waitForTree(0, kPatience);
+    c.nudge(client);
+    seen = client.waitForTree(seen, kPatience);
+    const auto windows = client.onScreenWindows();
+    ASSERT_TRUE(windows && !windows->empty()) << c.what;
+    EXPECT_GE(toRect(windows->front().bounds)->x, 1920) << c.what;
+  }
+}
+
 TEST(SwayClient, ASocketThatBreaksMidReplyGivesNothingUntilSwayIsBack) {
   std::atomic<bool> garbageSent{false};
   FakeSway sway([&](int fd, int connection) {
