@@ -227,7 +227,7 @@ class KWinScriptBusTest : public ::testing::Test {
       std::lock_guard lock(toldMutex_);
       told_.push_back(text);
     };
-    options.scriptDir = bus_->dir() / "velmora";
+    options.runtimeDir = bus_->dir().string();
     options.kwinGrace = kwinGrace;
     return std::make_unique<KWinScriptClient>(std::move(options));
   }
@@ -262,7 +262,7 @@ TEST_F(KWinScriptBusTest, RunsTheScriptOnPlasma6AndTakesReportsOnlyFromKWin) {
   EXPECT_EQ(reports_->windows()->size(), 2u);
 
   client.reset();
-  EXPECT_EQ(kwin->unloads(), 1) << "the script is unloaded at exit";
+  EXPECT_TRUE(waitFor([&] { return kwin->unloads() == 1; })) << "the script is unloaded at exit";
   EXPECT_FALSE(fs::exists(script));
   EXPECT_EQ(toldCount(), 0u);
 }

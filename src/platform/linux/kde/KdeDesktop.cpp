@@ -3,7 +3,7 @@
 namespace velmora::linuxos {
 
 KdeDesktop::KdeDesktop(std::shared_ptr<ChangeCoalescer> changes, std::optional<std::string> waylandDisplay,
-                       std::filesystem::path scriptDir, std::function<void(const std::string&)> tellUser)
+                       std::optional<std::string> runtimeDir, std::function<void(const std::string&)> tellUser)
     : changes_(std::move(changes)), reports_(std::make_shared<KWinReports>()) {
   outputs_ = std::make_unique<KdeOutputs>(
       [weak = std::weak_ptr<ChangeCoalescer>(changes_)] {
@@ -13,7 +13,7 @@ KdeDesktop::KdeDesktop(std::shared_ptr<ChangeCoalescer> changes, std::optional<s
   KWinScriptClient::Options options;
   options.reports = reports_;
   options.tellUser = std::move(tellUser);
-  options.scriptDir = std::move(scriptDir);
+  options.runtimeDir = std::move(runtimeDir);
   script_ = std::make_unique<KWinScriptClient>(std::move(options));
 }
 

@@ -3,7 +3,6 @@
 // Screens and windows of a KDE Plasma session on Wayland: displays from
 // kde_output_device_v2, windows from our KWin script's reports.
 
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,7 +20,7 @@ namespace velmora::linuxos {
 class KdeDesktop final : public ScreensSource, public WindowSource {
  public:
   KdeDesktop(std::shared_ptr<ChangeCoalescer> changes, std::optional<std::string> waylandDisplay,
-             std::filesystem::path scriptDir, std::function<void(const std::string&)> tellUser);
+             std::optional<std::string> runtimeDir, std::function<void(const std::string&)> tellUser);
   ~KdeDesktop() override;
 
   std::vector<PlatformScreen> screens() override;
