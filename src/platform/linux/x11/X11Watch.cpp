@@ -23,42 +23,31 @@ void selectEvents(xcb_connection_t* c, xcb_window_t window, std::uint32_t mask) 
   xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &mask);
 }
 
-// The window an event is about, for the structure events.
+template <typename Event>
+xcb_window_t windowOf(const xcb_generic_event_t* event, xcb_window_t* eventWindow) {
+  const auto* e = reinterpret_cast<const Event*>(event);
+  *eventWindow = e->event;
+  return e->window;
+}
+
+// The window a structure event is about, and the window it was selected on.
 std::optional<xcb_window_t> subjectOf(const xcb_generic_event_t* event, std::uint8_t type, xcb_window_t* eventWindow) {
   switch (type) {
-    case XCB_CONFIGURE_NOTIFY: {
-      const auto* e = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
-      *eventWindow = e->event;
-      return e->window;
-    }
-    case XCB_MAP_NOTIFY: {
-      const auto* e = reinterpret_cast<const xcb_map_notify_event_t*>(event);
-      *eventWindow = e->event;
-      return e->window;
-    }
-    case XCB_UNMAP_NOTIFY: {
-      const auto* e = reinterpret_cast<const xcb_unmap_notify_event_t*>(event);
-      *eventWindow = e->event;
-      return e->window;
-    }
-    case XCB_REPARENT_NOTIFY: {
-      const auto* e = reinterpret_cast<const xcb_reparent_notify_event_t*>(event);
-      *eventWindow = e->event;
-      return e->window;
-    }
-    case XCB_DESTROY_NOTIFY: {
-      const auto* e = reinterpret_cast<const xcb_destroy_notify_event_t*>(event);
-      *eventWindow = e->event;
-      return e->window;
-    }
+    case XCB_CONFIGURE_NOTIFY:
+      return windowOf<xcb_configure_notify_event_t>(event, eventWindow);
+    case XCB_MAP_NOTIFY:
+      return windowOf<xcb_map_notify_event_t>(event, eventWindow);
+    case XCB_UNMAP_NOTIFY:
+      return windowOf<xcb_unmap_notify_event_t>(event, eventWindow);
+    case XCB_REPARENT_NOTIFY:
+      return windowOf<xcb_reparent_notify_event_t>(event, eventWindow);
+    case XCB_DESTROY_NOTIFY:
+      return windowOf<xcb_destroy_notify_event_t>(event, eventWindow);
+    case XCB_CIRCULATE_NOTIFY:
+      return windowOf<xcb_circulate_notify_event_t>(event, eventWindow);
     case XCB_CREATE_NOTIFY: {
       const auto* e = reinterpret_cast<const xcb_create_notify_event_t*>(event);
       *eventWindow = e->parent;
-      return e->window;
-    }
-    case XCB_CIRCULATE_NOTIFY: {
-      const auto* e = reinterpret_cast<const xcb_circulate_notify_event_t*>(event);
-      *eventWindow = e->event;
       return e->window;
     }
     default:

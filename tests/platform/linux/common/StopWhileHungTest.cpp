@@ -19,6 +19,7 @@
 #include "platform/linux/kde/KdeOutputs.h"
 #include "platform/linux/sway/SwayClient.h"
 #include "platform/linux/wayland/WaylandOutputs.h"
+#include "support/UnixListener.h"
 
 namespace velmora::linuxos {
 namespace {
@@ -31,12 +32,10 @@ using namespace std::chrono_literals;
 class HungCompositor {
  public:
   HungCompositor(const fs::path& path, bool full) : path_(path) {
-    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listener_ = test::listenAt(path.string(), 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(::listen(listener_, 0), 0);
     if (full) {
       for (int i = 0; i < 64; ++i) {
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);

@@ -11,6 +11,7 @@
 
 #include "platform/linux/sway/SwayClient.h"
 #include "platform/linux/sway/SwayIpc.h"
+#include "support/UnixListener.h"
 
 namespace velmora::linuxos {
 namespace {
@@ -32,12 +33,7 @@ class FakeSway {
            ("velmora-sway-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
     std::filesystem::create_directories(dir_);
     path_ = (dir_ / "ipc.sock").string();
-    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
-    EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(::listen(listener_, 4), 0);
+    listener_ = test::listenAt(path_);
     thread_ = std::thread([this] {
       for (int connection = 0;; ++connection) {
         const int fd = ::accept(listener_, nullptr, nullptr);
