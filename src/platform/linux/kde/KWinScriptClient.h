@@ -3,8 +3,8 @@
 // Velmora's side of the KWin script, over sd-bus on a thread of its own: it
 // writes the script addressed to our unique bus name, has KWin load and run
 // it, exports the object the script reports to, follows KWin across restarts
-// (NameOwnerChanged) and unloads the script at exit. Reports go into
-// KWinReports; polls read them there. Every call to KWin is asynchronous, so
+// (NameOwnerChanged) and unloads the script at exit. Reports go into a
+// KWinWindowList; polls read them there. Every call to KWin is asynchronous, so
 // a KWin that hangs never holds up quitting.
 
 #include <chrono>
@@ -16,14 +16,14 @@
 #include <string>
 
 #include "platform/linux/common/WorkerThread.h"
-#include "platform/linux/kde/KWinReports.h"
+#include "platform/linux/kde/KWinWindowList.h"
 
 namespace velmora::linuxos {
 
 class KWinScriptClient {
  public:
   struct Options {
-    std::shared_ptr<KWinReports> reports;
+    std::shared_ptr<KWinWindowList> windowList;
     // Called once, the first time KWin cannot be used; may be null.
     std::function<void(const std::string&)> tellUser;
     // The session's private runtime folder ($XDG_RUNTIME_DIR), where the copy

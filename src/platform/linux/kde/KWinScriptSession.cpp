@@ -36,11 +36,11 @@ std::string errorText(sd_bus_message* m) {
 }  // namespace
 
 KWinScriptSession::KWinScriptSession(KWinScriptClient& client, WorkerThread& worker)
-    : client_(client), worker_(worker), reports_(*client.options_.reports) {}
+    : client_(client), worker_(worker), windowList_(*client.options_.windowList) {}
 
 KWinScriptSession::~KWinScriptSession() {
   sd_bus_slot_unref(pending_);
-  if (bus_ && loaded_ && reports_.kwinOwner()) {
+  if (bus_ && loaded_ && windowList_.kwinOwner()) {
     const std::string name(kKWinScriptPluginName);
     // No answer is awaited: the call goes out with the flush below.
     sd_bus_call_method_async(bus_, nullptr, kKWinName, "/Scripting", kScripting, "unloadScript", nullptr, nullptr, "s",
@@ -145,7 +145,7 @@ std::optional<WorkerThread::Clock::time_point> KWinScriptSession::nextTimer() co
 }
 
 void KWinScriptSession::kwinChanged(std::optional<std::string> owner) {
-  reports_.setKWinOwner(owner);
+  windowList_.setKWinOwner(owner);
   loaded_ = false;
   silentAt_.reset();
   pending_ = sd_bus_slot_unref(pending_);
@@ -173,7 +173,7 @@ bool KWinScriptSession::callKWin(const char* path, const char* interface, const 
 
 // A copy left by an earlier run of ours would keep the name taken.
 void KWinScriptSession::startLoad() {
-  if (!reports_.kwinOwner()) return;
+  if (!windowList_.kwinOwner()) return;
   reportedSinceLoad_ = false;
   const std::string name(kKWinScriptPluginName);
   callKWin("/Scripting", kScripting, "isScriptLoaded", &KWinScriptSession::onIsLoaded, "s", name.c_str());
@@ -268,20 +268,20 @@ int KWinScriptSession::onReport(sd_bus_message* m, void* userdata, sd_bus_error*
   const char* text = nullptr;
   if (sd_bus_message_read(m, "s", &text) < 0) text = "";
   const char* sender = sd_bus_message_get_sender(m);
-  const KWinReports::Receipt receipt = s.reports_.receive(sender ? sender : "", text);
+  const KWinWindowList::Receipt receipt = s.windowList_.receive(sender ? sender : "", text);
   switch (receipt.outcome) {
-    case KWinReports::Outcome::foreignSender:
+    case KWinWindowList::Outcome::foreignSender:
       if (receipt.firstOfItsKind)
         kdeLog().info("Ignoring a window report from %s, which is not KWin", {sender ? sender : "(unknown)"});
       return sd_bus_error_set(error, SD_BUS_ERROR_ACCESS_DENIED, "only KWin may report windows");
-    case KWinReports::Outcome::malformed:
+    case KWinWindowList::Outcome::malformed:
       if (receipt.firstOfItsKind) kdeLog().info("Ignoring a malformed window report from KWin: %s", {receipt.error});
       return sd_bus_error_set(error, SD_BUS_ERROR_INVALID_ARGS, "malformed window report");
-    case KWinReports::Outcome::accepted:
+    case KWinWindowList::Outcome::accepted:
       if (!s.reportedSinceLoad_) {
         s.reportedSinceLoad_ = true;
         s.silentAt_.reset();
-        const int api = s.reports_.api().value_or(0);
+        const int api = s.windowList_.api().value_or(0);
         kdeLog().info("KWin window script reporting (Plasma %d scripting API)", {api});
         s.client_.setState("KWin script, Plasma " + std::to_string(api) + " API");
       }

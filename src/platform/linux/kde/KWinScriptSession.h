@@ -17,7 +17,7 @@
 namespace velmora::linuxos {
 
 class KWinScriptClient;
-class KWinReports;
+class KWinWindowList;
 
 class KWinScriptSession {
  public:
@@ -60,7 +60,7 @@ class KWinScriptSession {
 
   KWinScriptClient& client_;
   WorkerThread& worker_;
-  KWinReports& reports_;
+  KWinWindowList& windowList_;
   sd_bus* bus_ = nullptr;
   sd_bus_slot* objectSlot_ = nullptr;
   sd_bus_slot* matchSlot_ = nullptr;

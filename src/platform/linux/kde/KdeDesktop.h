@@ -11,8 +11,8 @@
 #include "platform/Screens.h"
 #include "platform/Windows.h"
 #include "platform/linux/common/ChangeCoalescer.h"
-#include "platform/linux/kde/KWinReports.h"
 #include "platform/linux/kde/KWinScriptClient.h"
+#include "platform/linux/kde/KWinWindowList.h"
 #include "platform/linux/kde/KdeOutputs.h"
 
 namespace velmora::linuxos {
@@ -28,12 +28,12 @@ class KdeDesktop final : public ScreensSource, public WindowSource {
   std::optional<std::vector<WindowListEntry>> onScreenWindows() override;
   std::optional<std::vector<WindowListEntry>> onScreenWindowsOf(Pid owner) override;
 
-  WindowOwners windowOwners() const { return reports_->owners(); }
+  WindowOwners windowOwners() const { return windowList_->owners(); }
   std::string describe() const;
 
  private:
   std::shared_ptr<ChangeCoalescer> changes_;
-  std::shared_ptr<KWinReports> reports_;
+  std::shared_ptr<KWinWindowList> windowList_;
   std::unique_ptr<KdeOutputs> outputs_;
   std::unique_ptr<KWinScriptClient> script_;
 };

@@ -1,4 +1,4 @@
-#include "platform/linux/kde/KWinReport.h"
+#include "platform/linux/kde/KWinReportFormat.h"
 
 #include <cmath>
 #include <cstdint>
