@@ -39,10 +39,14 @@ struct KdeOutputs::Connection {
   // Two rounds: the first brings the globals, the second the devices' first
   // descriptions; the list is published from then on.
   int syncRounds = 0;
+  // Awaited while the first answers come; a connection that ends first
+  // must free it.
+  wl_callback* pendingSync = nullptr;
 
   ~Connection() {
     for (auto& [name, device] : devices)
       destroy(*device);
+    if (pendingSync) wl_callback_destroy(pendingSync);
     if (registry) wl_registry_destroy(registry);
     if (display) wl_display_disconnect(display);
   }
@@ -143,6 +147,7 @@ struct KdeOutputs::Connection {
   static void synced(void* data, wl_callback* callback, std::uint32_t) {
     auto& c = *static_cast<Connection*>(data);
     wl_callback_destroy(callback);
+    c.pendingSync = nullptr;
     if (++c.syncRounds < 2) {
       c.sync();
       return;
@@ -151,7 +156,10 @@ struct KdeOutputs::Connection {
     c.publish();
   }
   static constexpr wl_callback_listener syncListener = {synced};
-  void sync() { wl_callback_add_listener(wl_display_sync(display), &syncListener, this); }
+  void sync() {
+    pendingSync = wl_display_sync(display);
+    wl_callback_add_listener(pendingSync, &syncListener, this);
+  }
 };
 
 KdeOutputs::KdeOutputs(std::function<void()> onChange, std::optional<std::string> display)

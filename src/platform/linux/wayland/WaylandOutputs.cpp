@@ -67,6 +67,9 @@ struct WaylandOutputs::Impl {
   zxdg_output_manager_v1* xdgManager = nullptr;
   std::vector<std::unique_ptr<Output>> outputs;
   int syncRounds = 0;
+  // The first answers' callback while it is awaited; a connection that ends
+  // before it comes must free it.
+  wl_callback* pendingSync = nullptr;
 
   WorkerThread worker;
 
@@ -76,6 +79,10 @@ struct WaylandOutputs::Impl {
   void addXdgOutput(Output& o);
   void publish();
   void markAnswered();
+  void sync() {
+    pendingSync = wl_display_sync(wl);
+    wl_callback_add_listener(pendingSync, &syncListener, this);
+  }
 
   static thread_local Impl* serving;
   static const wl_registry_listener registryListener;
@@ -192,8 +199,9 @@ const wl_callback_listener WaylandOutputs::Impl::syncListener = {
     [](void* data, wl_callback* callback, uint32_t) {
       auto* self = static_cast<Impl*>(data);
       wl_callback_destroy(callback);
+      self->pendingSync = nullptr;
       if (++self->syncRounds < 2) {
-        wl_callback_add_listener(wl_display_sync(self->wl), &syncListener, self);
+        self->sync();
         return;
       }
       self->publish();
@@ -242,6 +250,8 @@ void WaylandOutputs::Impl::teardown() {
   outputs.clear();
   if (xdgManager) zxdg_output_manager_v1_destroy(xdgManager);
   xdgManager = nullptr;
+  if (pendingSync) wl_callback_destroy(pendingSync);
+  pendingSync = nullptr;
   if (registry) wl_registry_destroy(registry);
   registry = nullptr;
   if (wl) wl_display_disconnect(wl);
@@ -261,7 +271,7 @@ bool WaylandOutputs::Impl::serve() {
   serving = this;
   registry = wl_display_get_registry(wl);
   wl_registry_add_listener(registry, &registryListener, this);
-  wl_callback_add_listener(wl_display_sync(wl), &syncListener, this);
+  sync();
   serveWayland(wl, worker);
   serving = nullptr;
   teardown();
