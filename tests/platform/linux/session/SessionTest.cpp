@@ -81,11 +81,5 @@ TEST(SessionTest, ChoosesTheFamilyFromTheEnvironment) {
   }
 }
 
-TEST(SessionTest, NamesRoundTrip) {
-  for (auto kind : {SessionKind::x11, SessionKind::sway, SessionKind::hyprland, SessionKind::gnome, SessionKind::kde})
-    EXPECT_EQ(parseSessionName(sessionName(kind)), kind);
-  EXPECT_EQ(parseSessionName(""), std::nullopt);
-}
-
 }  // namespace
 }  // namespace velmora::linuxos
