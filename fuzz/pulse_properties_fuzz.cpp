@@ -91,12 +91,14 @@ void readEverything(PulseModel& model) {
     }
     for (AudioObjectPropertySelector selector :
          {kAudioDevicePropertyTransportType, kAudioDevicePropertyDeviceCanBeDefaultDevice,
-          kAudioDevicePropertyDeviceIsAlive, kAudioProcessPropertyPID, kAudioProcessPropertyIsRunningOutput}) {
+          kAudioDevicePropertyDeviceIsAlive, kAudioProcessPropertyPID, kAudioProcessPropertyIsRunningOutput,
+          kAudioProcessPropertyOutputDevice}) {
       std::uint32_t value = 0;
       std::uint32_t size = sizeof value;
       (void)model.getPropertyData(object, global(selector), size, &value);
     }
     (void)model.sinkName(object);
+    (void)model.streamMove(object, model.defaultSink());
   }
 }
 
@@ -133,6 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (in.ConsumeBool()) r.client = in.ConsumeIntegralInRange<std::uint32_t>(0, 4);
         r.corked = in.ConsumeBool();
         r.properties = properties(in);
+        if (in.ConsumeBool()) r.sink = in.ConsumeIntegralInRange<std::uint32_t>(0, 4);
         model.updateSinkInput(r);
         break;
       }

@@ -170,4 +170,22 @@ OSStatus AudioHardware::addProcessRunningOutputListener(AudioObjectID process, s
                                             std::move(queue), ignoringAddresses(std::move(block)));
 }
 
+AudioDeviceID AudioHardware::processOutputDevice(AudioObjectID process) const {
+  if (!objects_) return kAudioObjectUnknown;
+  return readScalar<AudioDeviceID>(*objects_, process, globalAddress(kAudioProcessPropertyOutputDevice))
+      .value_or(kAudioObjectUnknown);
+}
+
+OSStatus AudioHardware::setProcessOutputDevice(AudioObjectID process, AudioDeviceID device) const {
+  if (!objects_) return kAudioHardwareNotRunningError;
+  return objects_->setPropertyData(process, globalAddress(kAudioProcessPropertyOutputDevice), sizeof(device), &device);
+}
+
+OSStatus AudioHardware::addProcessOutputDeviceListener(AudioObjectID process, std::shared_ptr<SerialQueue> queue,
+                                                       std::function<void()> block) const {
+  if (!objects_) return kAudioHardwareNotRunningError;
+  return objects_->addPropertyListenerBlock(process, globalAddress(kAudioProcessPropertyOutputDevice), std::move(queue),
+                                            ignoringAddresses(std::move(block)));
+}
+
 }  // namespace velmora

@@ -43,6 +43,12 @@ class AudioHardware {
   OSStatus addProcessListListener(std::shared_ptr<SerialQueue> queue, std::function<void()> block) const;
   OSStatus addProcessRunningOutputListener(AudioObjectID process, std::shared_ptr<SerialQueue> queue,
                                            std::function<void()> block) const;
+  // The device the process object's output plays on; 0 when the read fails.
+  AudioDeviceID processOutputDevice(AudioObjectID process) const;
+  // Moves the process object's output to device; the status of the write.
+  OSStatus setProcessOutputDevice(AudioObjectID process, AudioDeviceID device) const;
+  OSStatus addProcessOutputDeviceListener(AudioObjectID process, std::shared_ptr<SerialQueue> queue,
+                                          std::function<void()> block) const;
 
  private:
   // The monitor's listener blocks hold the back end weakly, since the back end

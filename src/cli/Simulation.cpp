@@ -1,6 +1,8 @@
 #include "cli/Simulation.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -35,6 +37,71 @@ class TranscriptLog final : public LogSink {
   SimulationStats& stats_;
 };
 
+std::string deviceText(const sim::SimAudio& audio, AudioDeviceID device) {
+  const auto d = audio.device(device);
+  return std::to_string(device) + ' ' + (d && d->name ? *d->name : std::string("?"));
+}
+
+// Where the followed application's streams play: a line for each when the
+// application starts being followed or gains a stream, and whenever one
+// plays elsewhere. A stream that moved at the instant it came to be followed
+// shows where it was first, so a move made at once is seen too.
+class StreamLines {
+ public:
+  StreamLines(std::ostream& out, sim::SimDesktop& desktop, SimulationStats& stats)
+      : out_(out), desktop_(desktop), stats_(stats) {}
+
+  void follow(const std::optional<FollowedApplication>& app) {
+    if (!app || !followed_ || app->pid != followed_->pid) printed_.clear();
+    followed_ = app;
+    if (!app) return;
+    std::erase_if(printed_, [&](const auto& entry) { return !isFollowed(entry.first); });
+    for (const auto& stream : app->streams) {
+      const auto earlier = earlier_.find(stream.id);
+      if (!printed_.contains(stream.id) && earlier != earlier_.end() && instant_ == now()) {
+        print(stream.id, earlier->second);
+      }
+      print(stream.id, desktop_.audio().streamDevice(stream.id));
+    }
+  }
+
+  void moved(AudioObjectID stream, AudioDeviceID from, AudioDeviceID to) {
+    if (instant_ != now()) {
+      instant_ = now();
+      earlier_.clear();
+    }
+    earlier_.try_emplace(stream, from);
+    print(stream, to);
+  }
+
+ private:
+  double now() const { return desktop_.scheduler().nowSeconds(); }
+
+  bool isFollowed(AudioObjectID stream) const {
+    return followed_ && std::any_of(followed_->streams.begin(), followed_->streams.end(),
+                                    [stream](const FollowedStream& s) { return s.id == stream; });
+  }
+
+  void print(AudioObjectID stream, AudioDeviceID device) {
+    if (!isFollowed(stream)) return;
+    const auto [it, first] = printed_.try_emplace(stream, device);
+    if (!first && it->second == device) return;
+    it->second = device;
+    out_ << timeText(now()) << " stream " << stream << ' ' << followed_->name << " \u2192 "
+         << deviceText(desktop_.audio(), device) << '\n';
+    ++stats_.transcriptLines;
+  }
+
+  std::ostream& out_;
+  sim::SimDesktop& desktop_;
+  SimulationStats& stats_;
+  std::optional<FollowedApplication> followed_;
+  std::map<AudioObjectID, AudioDeviceID> printed_;
+  // Where each stream moved at this instant played when the instant began.
+  double instant_ = -1;
+  std::map<AudioObjectID, AudioDeviceID> earlier_;
+};
+
 // Restores the previous process-wide log sink when the run ends.
 class SinkScope {
  public:
@@ -59,10 +126,12 @@ SimulationStats runSimulation(const sim::Scenario& scenario, std::ostream& out, 
   SinkScope sinkScope(options.trace ? std::make_shared<TranscriptLog>(out, scheduler, stats) : nullptr);
 
   desktop.audio().onDefaultDeviceChanged = [&](AudioDeviceID device) {
-    std::string name = "?";
-    if (auto d = desktop.audio().device(device); d && d->name) name = *d->name;
-    out << timeText(scheduler.nowSeconds()) << " default " << device << ' ' << name << '\n';
+    out << timeText(scheduler.nowSeconds()) << " default " << deviceText(desktop.audio(), device) << '\n';
     ++stats.transcriptLines;
+  };
+  StreamLines streamLines(out, desktop, stats);
+  desktop.audio().onStreamDeviceChanged = [&](AudioObjectID stream, AudioDeviceID from, AudioDeviceID to) {
+    streamLines.moved(stream, from, to);
   };
 
   auto coordinator = RoutingCoordinator::create(desktop.platform());
@@ -74,6 +143,7 @@ SimulationStats runSimulation(const sim::Scenario& scenario, std::ostream& out, 
     out << timeText(scheduler.nowSeconds()) << " status " << routingStatusName(status) << ' ' << message << '\n';
     ++stats.transcriptLines;
   };
+  coordinator->onFollowedChanged = [&](const std::optional<FollowedApplication>& app) { streamLines.follow(app); };
   coordinator->startRouting();
 
   for (const auto& event : scenario.events) {
@@ -87,6 +157,7 @@ SimulationStats runSimulation(const sim::Scenario& scenario, std::ostream& out, 
 
   stats.queueItems = scheduler.executedCount();
   desktop.audio().onDefaultDeviceChanged = nullptr;
+  desktop.audio().onStreamDeviceChanged = nullptr;
   return stats;
 }
 

@@ -65,6 +65,10 @@ constexpr AudioObjectPropertySelector kAudioDevicePropertyTransportType = fourCh
 constexpr AudioObjectPropertySelector kAudioProcessPropertyIsRunningOutput = fourCharCode("piro");
 constexpr AudioObjectPropertySelector kAudioProcessPropertyPID = fourCharCode("ppid");
 constexpr AudioObjectPropertySelector kAudioProcessPropertyBundleID = fourCharCode("pbid");
+// The device a process object's output plays on: read, written (which moves
+// the stream there) and listened to. A sound server routes each stream on its
+// own, and remembers the device a user once chose for an application.
+constexpr AudioObjectPropertySelector kAudioProcessPropertyOutputDevice = fourCharCode("pout");
 
 // A string property crosses as an owned copy; nullopt is the null reference.
 using AudioStringRef = std::optional<std::string>;

@@ -24,7 +24,16 @@ void RoutingCoordinator::evaluateRoute(const std::optional<Rect>& rect) {
   lastSeenRect = rect;
 
   // Automatic routing only moves the output between display speakers.
-  if (!isDisplaySpeaker(audio_.defaultOutputDevice())) {
+  const AudioDeviceID before = audio_.defaultOutputDevice();
+  if (!isDisplaySpeaker(before)) {
+    cancelPendingSwitch();
+    return;
+  }
+
+  // The same for the tracked app's own streams: one the user sent outside
+  // the displays is left alone as headphones picked as the default are.
+  if (noteFollowedStreams(before)) refreshStatus();
+  if (followedExternal) {
     cancelPendingSwitch();
     return;
   }
@@ -50,8 +59,10 @@ void RoutingCoordinator::evaluateRoute(const std::optional<Rect>& rect) {
 
   routingLog().debug("targetDevice=%u currentDevice=%u", {*target, audio_.defaultOutputDevice()});
 
-  if (*target == audio_.defaultOutputDevice()) {
+  const AudioDeviceID current = audio_.defaultOutputDevice();
+  if (*target == current) {
     cancelPendingSwitch();
+    moveFollowedStreams(current);
     return;
   }
 
@@ -110,11 +121,16 @@ void RoutingCoordinator::performSwitch(AudioDeviceID target) {
   routingLog().info("switch target=%u (%s) ok=%{bool}d before=%u after=%u", {target, name, ok, before, after});
 
   pendingSwitch.reset();
+  if (success) moveFollowedStreams(target);
   publishStatus(RoutingStatus::tracking, success ? "\u2192 " + name : std::string("Switch failed"));
 }
 
+bool RoutingCoordinator::withinOwnSwitchQuietWindow() const {
+  return lastInternalSwitchAt && platform_.clock->now() - *lastInternalSwitchAt < kInternalSwitchQuietWindow;
+}
+
 void RoutingCoordinator::defaultOutputDidChange() {
-  if (lastInternalSwitchAt && platform_.clock->now() - *lastInternalSwitchAt < kInternalSwitchQuietWindow) return;
+  if (withinOwnSwitchQuietWindow()) return;
 
   const AudioDeviceID newDevice = audio_.defaultOutputDevice();
   const std::optional<AudioDeviceID> previous = lastKnownDefaultDevice;
@@ -129,18 +145,24 @@ void RoutingCoordinator::defaultOutputDidChange() {
   if (fellBack) {
     routingLog().info("default fell back from missing device %u to %u \u2014 not an override", {*previous, newDevice});
   } else if (isDisplaySpeaker(newDevice)) {
-    OverrideAnchor anchor;
-    if (trackedApp) anchor.appPID = trackedApp->pid;
-    if (lastSeenRect) anchor.screenID = DisplayAudioMapper::displayForWindow(screens, *lastSeenRect);
-    overrideAnchor = anchor;
-    routingLog().info("user override anchored: app=%d screen=%u",
-                      {anchor.appPID ? *anchor.appPID : -1, anchor.screenID ? *anchor.screenID : 0u});
+    anchorOverride();
   } else {
     routingLog().info("external output: %s", {audio_.deviceName(newDevice).value_or("?")});
   }
 
   cancelPendingSwitch();
   refreshStatus();
+}
+
+// The user's choice of a display's speakers, made with the tracked app on
+// screen: kept until another app is tracked or its window is seen elsewhere.
+void RoutingCoordinator::anchorOverride() {
+  OverrideAnchor anchor;
+  if (trackedApp) anchor.appPID = trackedApp->pid;
+  if (lastSeenRect) anchor.screenID = DisplayAudioMapper::displayForWindow(screens, *lastSeenRect);
+  overrideAnchor = anchor;
+  routingLog().info("user override anchored: app=%d screen=%u",
+                    {anchor.appPID ? *anchor.appPID : -1, anchor.screenID ? *anchor.screenID : 0u});
 }
 
 bool RoutingCoordinator::overrideCheckKeeps(const std::optional<Rect>& rect) {

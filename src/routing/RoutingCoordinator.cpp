@@ -73,9 +73,14 @@ void RoutingCoordinator::installObservers() {
 
   // The result is ignored on purpose: the poll timer below keeps us going
   // even without the monitor's listeners.
-  AudioProcessMonitor::start(audio_, routingQueue, [weak] {
-    if (auto s = weak.lock()) s->pollAudioProducers();
-  });
+  AudioProcessMonitor::start(
+      audio_, routingQueue,
+      [weak] {
+        if (auto s = weak.lock()) s->pollAudioProducers();
+      },
+      [weak] {
+        if (auto s = weak.lock()) s->followedStreamMoved();
+      });
 
   // Delivered on the routing queue: the back end's thread never holds a
   // reference to us, so our last one can never be dropped there (the sound
@@ -114,9 +119,15 @@ void RoutingCoordinator::refreshStatus() {
     publishStatus(RoutingStatus::idle, "No display speakers detected");
     return;
   }
+  const auto external = [this](AudioDeviceID device) {
+    publishStatus(RoutingStatus::external, "External output (" + audio_.deviceName(device).value_or("?") + ")");
+  };
   AudioDeviceID current = audio_.defaultOutputDevice();
   if (!isDisplaySpeaker(current)) {
-    publishStatus(RoutingStatus::external, "External output (" + audio_.deviceName(current).value_or("?") + ")");
+    external(current);
+  } else if (auto device = followedExternalDevice()) {
+    // The tracked app plays outside the displays, as the user chose for it.
+    external(*device);
   } else if (overrideAnchor) {
     publishStatus(RoutingStatus::override, "User override");
   } else if (trackedApp) {

@@ -22,6 +22,7 @@
 #include "display/DisplayAudioMapper.h"
 #include "display/WindowTracker.h"
 #include "platform/Platform.h"
+#include "routing/FollowedApplication.h"
 #include "routing/RoutingStatus.h"
 
 namespace velmora {
@@ -44,6 +45,7 @@ struct OverrideAnchor {
 class RoutingCoordinator : public std::enable_shared_from_this<RoutingCoordinator> {
  public:
   using StatusCallback = std::function<void(RoutingStatus, const std::string&)>;
+  using FollowedCallback = std::function<void(const std::optional<FollowedApplication>&)>;
 
   static constexpr const char* kRoutingQueueLabel = "co.quennet.velmora.routing";
 
@@ -53,6 +55,10 @@ class RoutingCoordinator : public std::enable_shared_from_this<RoutingCoordinato
 
   // Main thread only; set before startRouting.
   StatusCallback onStatusChanged;
+  // Main thread only; set before startRouting. Told the followed application
+  // and its playing streams whenever they change; none when nothing is
+  // followed.
+  FollowedCallback onFollowedChanged;
 
   // Main thread; called once.
   void startRouting();
@@ -70,6 +76,12 @@ class RoutingCoordinator : public std::enable_shared_from_this<RoutingCoordinato
   struct PendingSwitch {
     AudioDeviceID deviceID = 0;
     std::shared_ptr<WorkItem> work;
+  };
+  // Our own move of a stream, until it is seen done.
+  struct StreamMove {
+    AudioDeviceID target = 0;
+    Timestamp askedAt = 0;
+    int attempts = 0;
   };
 
   Platform platform_;
@@ -96,6 +108,21 @@ class RoutingCoordinator : public std::enable_shared_from_this<RoutingCoordinato
   std::optional<Timestamp> lastInternalSwitchAt;
   std::optional<AudioDeviceID> lastKnownDefaultDevice;
 
+  // The playing streams of each candidate, by owner pid, as of the latest
+  // poll.
+  std::map<Pid, std::vector<AudioObjectID>> appStreams;
+  // The device each stream of the tracked app was last seen on.
+  std::map<AudioObjectID, AudioDeviceID> streamDevices;
+  // Our moves of those streams not yet seen done.
+  std::map<AudioObjectID, StreamMove> streamMoves;
+  // Streams whose move the sound server refused; never asked again.
+  std::set<AudioObjectID> unmovableStreams;
+  // The device outside the displays one of the tracked app's streams plays
+  // on, as last noted.
+  std::optional<AudioDeviceID> followedExternal;
+  // What the shell was last told of the tracked app.
+  std::optional<FollowedApplication> publishedFollowed;
+
   WindowTracker& windowTracker();
 
   // Start-up and observers.
@@ -104,10 +131,11 @@ class RoutingCoordinator : public std::enable_shared_from_this<RoutingCoordinato
 
   // Tracked-app selection.
   void pollAudioProducers();
-  void resolveCandidates(const std::vector<PlayingProcess>& processes, Timestamp pollTime);
+  void resolveCandidates(const std::vector<PlayingStream>& streams, Timestamp pollTime);
   std::optional<RunningApplication> resolveOwnerApp(Pid pid, const std::optional<std::string>& bundleID) const;
   std::optional<RunningApplication> nearestRunningApplication(Pid pid) const;
-  void updateCandidates(const std::vector<TrackedApp>& candidates, Timestamp pollTime);
+  void updateCandidates(const std::vector<TrackedApp>& candidates, std::map<Pid, std::vector<AudioObjectID>> streams,
+                        Timestamp pollTime);
   bool candidateOrder(const TrackedApp& a, const TrackedApp& b);
   void setTrackedApp(const std::optional<TrackedApp>& app);
 
@@ -119,8 +147,20 @@ class RoutingCoordinator : public std::enable_shared_from_this<RoutingCoordinato
 
   // User override.
   void defaultOutputDidChange();
+  // Less than 1.0 s after our own switch: changes seen now may be its echo.
+  bool withinOwnSwitchQuietWindow() const;
+  void anchorOverride();
   bool overrideCheckKeeps(const std::optional<Rect>& rect);
   void applyTrackedAppRule(const std::optional<TrackedApp>& app);
+
+  // The tracked app's streams.
+  const std::vector<AudioObjectID>& followedStreams() const;
+  bool noteFollowedStreams(AudioDeviceID current);
+  std::optional<AudioDeviceID> followedExternalDevice() const;
+  void moveFollowedStreams(AudioDeviceID target);
+  void followedStreamMoved();
+  void forgetStreams();
+  void publishFollowed();
 
   // Status.
   bool isDisplaySpeaker(AudioDeviceID device) const;

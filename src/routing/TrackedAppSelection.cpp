@@ -33,27 +33,32 @@ const std::vector<std::pair<std::string, std::vector<std::string>>>& RoutingCoor
 }
 
 void RoutingCoordinator::pollAudioProducers() {
-  auto processes = AudioProcessMonitor::playingProcesses(audio_);
+  auto streams = AudioProcessMonitor::playingStreams(audio_);
   Timestamp pollTime = platform_.clock->now();
   std::weak_ptr<RoutingCoordinator> weak = weak_from_this();
-  lookupQueue_->async([weak, processes = std::move(processes), pollTime] {
-    if (auto s = weak.lock()) s->resolveCandidates(processes, pollTime);
+  lookupQueue_->async([weak, streams = std::move(streams), pollTime] {
+    if (auto s = weak.lock()) s->resolveCandidates(streams, pollTime);
   });
 }
 
-void RoutingCoordinator::resolveCandidates(const std::vector<PlayingProcess>& processes, Timestamp pollTime) {
+void RoutingCoordinator::resolveCandidates(const std::vector<PlayingStream>& streams, Timestamp pollTime) {
   std::vector<TrackedApp> candidates;
-  std::set<Pid> seen;
-  for (const auto& process : processes) {
-    auto owner = resolveOwnerApp(process.pid, process.bundleID);
+  std::map<Pid, std::vector<AudioObjectID>> streamsByOwner;
+  for (const auto& stream : streams) {
+    auto owner = resolveOwnerApp(stream.process.pid, stream.process.bundleID);
     if (!owner) continue;
-    if (!seen.insert(owner->processIdentifier).second) continue;
+    auto& owned = streamsByOwner[owner->processIdentifier];
+    owned.push_back(stream.object);
+    // One candidate per application, however many streams it plays.
+    if (owned.size() > 1) continue;
     candidates.push_back(
         TrackedApp{owner->processIdentifier, owner->bundleIdentifier, owner->localizedName.value_or("app")});
   }
   auto self = shared_from_this();
   routingQueue->async(
-      [self, candidates = std::move(candidates), pollTime] { self->updateCandidates(candidates, pollTime); });
+      [self, candidates = std::move(candidates), streamsByOwner = std::move(streamsByOwner), pollTime]() mutable {
+        self->updateCandidates(candidates, std::move(streamsByOwner), pollTime);
+      });
 }
 
 std::optional<RunningApplication> RoutingCoordinator::resolveOwnerApp(
@@ -89,7 +94,9 @@ std::optional<RunningApplication> RoutingCoordinator::nearestRunningApplication(
   }
 }
 
-void RoutingCoordinator::updateCandidates(const std::vector<TrackedApp>& candidates, Timestamp pollTime) {
+void RoutingCoordinator::updateCandidates(const std::vector<TrackedApp>& candidates,
+                                          std::map<Pid, std::vector<AudioObjectID>> streams, Timestamp pollTime) {
+  appStreams = std::move(streams);
   for (const auto& c : candidates) {
     audioProducingSince.try_emplace(c.pid, pollTime);
     audioLastSeen[c.pid] = pollTime;
@@ -120,6 +127,8 @@ void RoutingCoordinator::updateCandidates(const std::vector<TrackedApp>& candida
     choice = choices[kept];
   }
   setTrackedApp(choice);
+  forgetStreams();
+  publishFollowed();
 }
 
 bool RoutingCoordinator::candidateOrder(const TrackedApp& a, const TrackedApp& b) {

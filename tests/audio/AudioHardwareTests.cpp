@@ -118,6 +118,16 @@ TEST_F(AudioHardwareTest, DeviceAndProcessPropertiesPassOnWhatIsRead) {
   EXPECT_FALSE(audio.processIsRunningOutput(901));
   sim->fail(SimAudio::Operation::processPID);
   EXPECT_EQ(audio.processPID(900), std::nullopt);
+
+  int moved = 0;
+  ASSERT_EQ(audio.addProcessOutputDeviceListener(900, nullptr, [&] { ++moved; }), kAudioHardwareNoError);
+  EXPECT_EQ(audio.processOutputDevice(900), 10u);
+  EXPECT_EQ(audio.setProcessOutputDevice(900, 12), kAudioHardwareNoError);
+  EXPECT_EQ(audio.processOutputDevice(900), 12u);
+  EXPECT_NE(audio.setProcessOutputDevice(900, 11), kAudioHardwareNoError);  // no outputs
+  EXPECT_NE(audio.setProcessOutputDevice(10, 12), kAudioHardwareNoError);   // a device has no such property
+  EXPECT_EQ(moved, 1);
+  EXPECT_EQ(audio.processOutputDevice(99), 0u);
 }
 
 TEST_F(AudioHardwareTest, DefaultDeviceReadWriteAndListener) {
@@ -153,6 +163,8 @@ TEST(AudioHardwareWithoutBackEnd, GivesNeutralValues) {
   EXPECT_EQ(audio.deviceName(10), std::nullopt);
   EXPECT_EQ(audio.processPID(900), std::nullopt);
   EXPECT_NE(audio.addProcessListListener(nullptr, [] {}), kAudioHardwareNoError);
+  EXPECT_EQ(audio.processOutputDevice(900), 0u);
+  EXPECT_NE(audio.setProcessOutputDevice(900, 10), kAudioHardwareNoError);
 }
 
 }  // namespace

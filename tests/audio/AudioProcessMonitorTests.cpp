@@ -45,6 +45,9 @@ TEST_F(AudioProcessMonitorTest, PlayingProcessesListsRunningOutputInListOrder) {
   EXPECT_THAT(AudioProcessMonitor::playingProcesses(audio),
               ElementsAre(PlayingProcess{501, "com.google.Chrome"}, PlayingProcess{503, std::nullopt},
                           PlayingProcess{501, std::nullopt}));
+  EXPECT_THAT(AudioProcessMonitor::playingStreams(audio),
+              ElementsAre(PlayingStream{900, {501, "com.google.Chrome"}}, PlayingStream{903, {503, std::nullopt}},
+                          PlayingStream{904, {501, std::nullopt}}));
 
   sim->fail(SimAudio::Operation::processObjects);
   EXPECT_THAT(AudioProcessMonitor::playingProcesses(audio), IsEmpty());
@@ -54,9 +57,11 @@ TEST_F(AudioProcessMonitorTest, PlayingProcessesListsRunningOutputInListOrder) {
 }
 
 TEST_F(AudioProcessMonitorTest, RunningOutputChangeNotifiesOnTheQueue) {
+  ASSERT_TRUE(sim->addDevice({.id = 73}));
   ASSERT_TRUE(sim->addStream({.id = 900, .pid = 501, .bundleID = "com.google.Chrome"}));
   ASSERT_TRUE(sim->addStream({.id = 901, .pid = 502}));
-  ASSERT_TRUE(AudioProcessMonitor::start(audio, queue, onChange));
+  int moves = 0;
+  ASSERT_TRUE(AudioProcessMonitor::start(audio, queue, onChange, [&] { ++moves; }));
   EXPECT_EQ(sim->listenerCount(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList), 1u);
   EXPECT_THAT(AudioProcessMonitor::observedProcessObjectsSnapshot(), ElementsAre(900, 901));
   EXPECT_EQ(sim->listenerCount(900, kRunning), 1u);
@@ -68,6 +73,13 @@ TEST_F(AudioProcessMonitorTest, RunningOutputChangeNotifiesOnTheQueue) {
   scheduler->drain();
   EXPECT_EQ(changes, 1);
   EXPECT_THAT(AudioProcessMonitor::playingProcesses(audio), ElementsAre(PlayingProcess{501, "com.google.Chrome"}));
+
+  // A move is told apart, on the same queue.
+  ASSERT_TRUE(sim->userMoveStream(901, 73));
+  EXPECT_EQ(moves, 0);
+  scheduler->drain();
+  EXPECT_EQ(moves, 1);
+  EXPECT_EQ(changes, 1);
 }
 
 TEST_F(AudioProcessMonitorTest, ListChangeResynchronisesBeforeNotifying) {

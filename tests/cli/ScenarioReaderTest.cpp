@@ -42,6 +42,12 @@ TEST(ScenarioReader, RefusesBrokenScenariosWithThePlaceOfTheFault) {
       {"{\"until\": 1, \"windows\": [{\"id\": \"w\", \"pid\": 5, \"bounds\": [0, 0, 1]}]}", 1, 48,
        "\"bounds\" must be a list of four numbers [x, y, width, height]"},
       {"{\"until\": 1, \"until\": 2}", 1, 14, "duplicate key \"until\""},
+      {"{\"until\": 1, \"streams\": [{\"id\": 5, \"device\": 7}]}", 1, 36, "stream names unknown device 7"},
+      {"{\"until\": 1, \"devices\": [{\"id\": 7, \"outputs\": false}], \"streams\": [{\"id\": 5, \"device\": 7}]}", 1,
+       78, "stream names device 7 without outputs"},
+      {"{\"until\": 9, \"devices\": [{\"id\": 5}], \"events\": [{\"at\": 1, \"do\": \"moveStream\", \"stream\": 6, "
+       "\"device\": 5}]}",
+       1, 79, "moveStream names unknown stream 6"},
       {"[1, 2]", 1, 1, "the scenario must be an object"},
   };
   for (const auto& c : cases) {
@@ -59,12 +65,14 @@ TEST(ScenarioReader, ReadsEveryKindOfValueItModels) {
     "displays": [ {"name": "No number", "frame": [0, 0, 10, 10]},
                   {"id": 2.5, "name": "Fraction", "frame": [-1920, 0, 1920, 1080]},
                   {"id": "7", "name": "Text", "frame": [0, 0, 1, 1]} ],
-    "devices": [ {"id": 73, "name": null, "outputs": false, "canBeDefault": false, "alive": false, "transport": "hdmi"} ],
+    "devices": [ {"id": 73, "name": null, "outputs": false, "canBeDefault": false, "alive": false, "transport": "hdmi"},
+                 {"id": 74} ],
     "defaultDevice": 73,
     "windows": [ {"id": "w", "pid": 5, "bounds": [1, 2, 3, 4], "onscreen": null} ],
-    "streams": [ {"id": 900, "running": true} ],
+    "streams": [ {"id": 900, "running": true, "device": 74, "movable": false} ],
     "events": [ {"at": 0.5, "do": "fail", "operation": "windowList", "count": -1},
-                {"at": 1, "do": "renameDevice", "device": 73, "name": "Aster"} ],
+                {"at": 1, "do": "renameDevice", "device": 73, "name": "Aster"},
+                {"at": 2, "do": "moveStream", "stream": 900, "device": 74} ],
     "until": 2 })j");
   ASSERT_FALSE(result.error.has_value()) << result.error->message;
   const auto& s = *result.scenario;
@@ -73,12 +81,15 @@ TEST(ScenarioReader, ReadsEveryKindOfValueItModels) {
   EXPECT_EQ(std::get<double>(*s.displays[1].screenNumber), 2.5);
   EXPECT_EQ(std::get<std::string>(*s.displays[2].screenNumber), "7");
   EXPECT_EQ(s.displays[1].frame.x, -1920);
-  ASSERT_EQ(s.devices.size(), 1u);
+  ASSERT_EQ(s.devices.size(), 2u);
   EXPECT_FALSE(s.devices[0].name.has_value());
   EXPECT_FALSE(s.devices[0].outputs);
   EXPECT_EQ(s.devices[0].transport, velmora::fourCharCode("hdmi"));
   EXPECT_FALSE(s.windows[0].onscreen.has_value());
   EXPECT_FALSE(s.streams[0].pid.has_value());
+  EXPECT_EQ(s.streams[0].pin, std::optional<velmora::AudioDeviceID>(74));
+  EXPECT_FALSE(s.streams[0].movable);
+  EXPECT_EQ(s.events[2].kind, velmora::sim::ScenarioEvent::Kind::moveStream);
   EXPECT_EQ(s.events[0].count, -1);
   EXPECT_EQ(s.events[1].name, std::optional<std::string>("Aster"));
 }

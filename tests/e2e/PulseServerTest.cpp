@@ -100,6 +100,7 @@ class PulseServerTest : public ::testing::Test {
     // Its thread runs our blocks: gone before the fields they touch.
     audio_.reset();
     stop(player_);
+    stop(unmovable_);
     stop(server_);
     ::unsetenv("PULSE_SERVER");
     if (!dir_.empty()) {
@@ -153,6 +154,17 @@ class PulseServerTest : public ::testing::Test {
     return ids;
   }
 
+  AudioObjectID outputDevice(AudioObjectID stream) {
+    AudioObjectID id = 0;
+    std::uint32_t size = sizeof id;
+    audio_->getPropertyData(stream, global(kAudioProcessPropertyOutputDevice), size, &id);
+    return id;
+  }
+
+  OSStatus move(AudioObjectID stream, AudioObjectID device) {
+    return audio_->setPropertyData(stream, global(kAudioProcessPropertyOutputDevice), sizeof device, &device);
+  }
+
   AudioObjectID defaultDevice() {
     AudioObjectID id = 0;
     std::uint32_t size = sizeof id;
@@ -181,6 +193,7 @@ class PulseServerTest : public ::testing::Test {
   fs::path dir_;
   pid_t server_ = -1;
   pid_t player_ = -1;
+  pid_t unmovable_ = -1;
   std::shared_ptr<PulseAudioObjects> audio_;
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -273,6 +286,36 @@ TEST_F(PulseServerTest, FollowsARealServerThroughARestart) {
   ASSERT_EQ(again.size(), 2u);
   EXPECT_NE(again[0], sinks[0]);
   EXPECT_EQ(name(again[0]), "Aster U27");
+}
+
+TEST_F(PulseServerTest, MovesStreamsUnlessTheyRefuse) {
+  const std::string pacat = findProgram("pacat");
+  if (pacat.empty()) GTEST_SKIP() << "pacat is not installed";
+  makeClient();
+  ASSERT_TRUE(waitFor([&] { return audio_->isConnected() && sinksChanged_ > 0; }));
+  listen(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
+  player_ = spawn({pacat, "--playback", "/dev/zero"});
+  ASSERT_TRUE(waitFor([&] { return list(kAudioHardwarePropertyProcessObjectList).size() == 1; }));
+  const AudioObjectID stream = list(kAudioHardwarePropertyProcessObjectList)[0];
+  ASSERT_EQ(outputDevice(stream), defaultDevice());
+  const auto sinks = list(kAudioHardwarePropertyDevices);
+  const AudioObjectID other = defaultDevice() == sinks[0] ? sinks[1] : sinks[0];
+
+  // Moved before the answer comes, and the stream's listener hears of it.
+  listen(stream, kAudioProcessPropertyOutputDevice);
+  EXPECT_EQ(move(stream, other), kAudioHardwareNoError);
+  EXPECT_EQ(outputDevice(stream), other);
+  EXPECT_TRUE(waitFor([&] { return fired_[kAudioProcessPropertyOutputDevice] == 1; }));
+  EXPECT_NE(move(stream, 999999), kAudioHardwareNoError);
+  EXPECT_NE(move(sinks[0], other), kAudioHardwareNoError);
+
+  unmovable_ = spawn({VELMORA_E2E_TOOL, "unmovable"});
+  ASSERT_GT(unmovable_, 0);
+  ASSERT_TRUE(waitFor([&] { return list(kAudioHardwarePropertyProcessObjectList).size() == 2; }));
+  const AudioObjectID pinned = list(kAudioHardwarePropertyProcessObjectList)[1];
+  const AudioObjectID where = outputDevice(pinned);
+  EXPECT_NE(move(pinned, where == sinks[0] ? sinks[1] : sinks[0]), kAudioHardwareNoError);
+  EXPECT_EQ(outputDevice(pinned), where);
 }
 
 TEST(PulseWithoutServer, ReadsAreNeutralAndNothingHangs) {

@@ -7,13 +7,20 @@
 //                                      DISPLAY an EDID whose product name is
 //                                      NAME (up to 13 characters), as a real
 //                                      monitor's would be.
+//   velmora-e2e-tool unmovable         plays silence through the sound server
+//                                      in a stream made with
+//                                      PA_STREAM_DONT_MOVE, until killed.
 #include <poll.h>
+#include <pulse/context.h>
+#include <pulse/mainloop.h>
+#include <pulse/stream.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -28,7 +35,9 @@ namespace {
 constexpr int kReplyTimeoutMs = 5000;
 
 int usage() {
-  std::fprintf(stderr, "usage: velmora-e2e-tool ipc SOCKET JSON\n       velmora-e2e-tool edid OUTPUT NAME\n");
+  std::fprintf(stderr,
+               "usage: velmora-e2e-tool ipc SOCKET JSON\n       velmora-e2e-tool edid OUTPUT NAME\n"
+               "       velmora-e2e-tool unmovable\n");
   return 2;
 }
 
@@ -153,10 +162,47 @@ int edid(std::string_view outputName, std::string_view name) {
   return 1;
 }
 
+void writeSilence(pa_stream* stream, std::size_t bytes, void*) {
+  static const std::array<char, 65536> silence{};
+  while (bytes > 0) {
+    const std::size_t n = std::min(bytes, silence.size());
+    if (pa_stream_write(stream, silence.data(), n, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
+    bytes -= n;
+  }
+}
+
+void playUnmovable(pa_context* context, void*) {
+  switch (pa_context_get_state(context)) {
+    case PA_CONTEXT_READY: {
+      const pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 2};
+      pa_stream* stream = pa_stream_new(context, "unmovable", &spec, nullptr);
+      if (!stream) std::exit(1);
+      pa_stream_set_write_callback(stream, &writeSilence, nullptr);
+      if (pa_stream_connect_playback(stream, nullptr, nullptr, PA_STREAM_DONT_MOVE, nullptr, nullptr) < 0) std::exit(1);
+      break;
+    }
+    case PA_CONTEXT_FAILED:
+    case PA_CONTEXT_TERMINATED:
+      std::exit(1);
+    default:
+      break;
+  }
+}
+
+int unmovable() {
+  pa_mainloop* loop = pa_mainloop_new();
+  pa_context* context = loop ? pa_context_new(pa_mainloop_get_api(loop), "unmovable") : nullptr;
+  if (!context) return 1;
+  pa_context_set_state_callback(context, &playUnmovable, nullptr);
+  if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return 1;
+  return pa_mainloop_run(loop, nullptr) < 0 ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::string_view(argv[1]) == "ipc") return ipc(argv[2], argv[3]);
   if (argc == 4 && std::string_view(argv[1]) == "edid") return edid(argv[2], argv[3]);
+  if (argc == 2 && std::string_view(argv[1]) == "unmovable") return unmovable();
   return usage();
 }

@@ -1,5 +1,5 @@
-# What every end-to-end scenario expects of the default sink, whatever the
-# desktop. Sourced after testbed.sh; a bed with a failure handler of its own
+# What every end-to-end scenario expects of the default sink and of where the
+# player's stream plays, whatever the desktop. Sourced after testbed.sh; a bed with a failure handler of its own
 # names it in EXPECT_FAIL.
 
 # Limits for things that must happen: a switch comes 0.3 s after the window
@@ -15,12 +15,21 @@ expectDefault() {
     "${EXPECT_FAIL:-bed_fail}" "$why: the default is $(bed_default), expected $sink"
 }
 
-# The default stays $1 for HOLD seconds.
+expectPlayerOn() {
+  local sink=$1 why=$2
+  bed_wait "$SOON" bed_player_sink_is "$sink" ||
+    "${EXPECT_FAIL:-bed_fail}" "$why: the player plays on $(bed_player_sink), expected $sink"
+}
+
+# The default stays $1 for HOLD seconds, and the player's stream on $3 when
+# given.
 expectDefaultHolds() {
-  local sink=$1 why=$2 tries=$((HOLD * 10))
+  local sink=$1 why=$2 player=${3:-} tries=$((HOLD * 10))
   while ((tries-- > 0)); do
     bed_default_is "$sink" ||
       "${EXPECT_FAIL:-bed_fail}" "$why: the default moved to $(bed_default), expected it to stay $sink"
+    [ -z "$player" ] || bed_player_sink_is "$player" ||
+      "${EXPECT_FAIL:-bed_fail}" "$why: the player moved to $(bed_player_sink), expected it to stay on $player"
     sleep 0.1
   done
 }

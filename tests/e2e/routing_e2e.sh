@@ -17,12 +17,20 @@ source "$(dirname "$0")/testbed.sh"
 # shellcheck source=SCRIPTDIR/expect.sh
 source "$(dirname "$0")/expect.sh"
 
+bedUp() {
+  bed_start "$server"
+  bed_start_player
+}
+playerUp() { bed_start_player; }
+velmoraUp() { bed_start_velmora "$velmora"; }
+# shellcheck source=SCRIPTDIR/streams.sh
+source "$(dirname "$0")/streams.sh"
+
 # The bed with mpv on the first monitor (whose speakers are the default) and
 # velmora following it onto the second, which proves it tracks the player.
 setUp() {
-  bed_start "$server"
-  bed_start_player
-  bed_start_velmora "$velmora"
+  bedUp
+  velmoraUp
   bed_move_player 1
   expectDefault borealis "window moved to the second monitor"
   expectAlive "after the first switch"

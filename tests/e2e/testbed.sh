@@ -199,9 +199,12 @@ bed_setup_sound() {
     || bed_fail "could not make ${BED_SINKS[0]} the default sink"
 }
 
-# PulseAudio loads the sinks itself, which saves a client round per sink.
+# PulseAudio loads the sinks itself, which saves a client round per sink, and
+# module-stream-restore as a desktop's default.pa does: it puts a stream back
+# on the sink its application was last moved to. (WirePlumber does the same
+# for PipeWire by default.)
 bed_launch_pulseaudio() {
-  local modules=(-L "module-native-protocol-unix auth-anonymous=1") i
+  local modules=(-L "module-native-protocol-unix auth-anonymous=1" -L module-stream-restore) i
   for i in "${!BED_SINKS[@]}"; do
     modules+=(-L "$(bed_sink_module "${BED_SINKS[$i]}" "${BED_SINK_DESCRIPTIONS[$i]}")")
   done
@@ -347,6 +350,38 @@ bed_player_stream_corked() {
     /application.process.id = / { gsub(/"/, "", $3); if ($3 == pid) mine = 1 }
     mine && corked == "yes" { found = 1 }
     END { exit !found }'
+}
+
+# The index of mpv's sink input and the name of the sink it plays on.
+bed_player_stream() {
+  local line
+  line=$(pactl list sink-inputs 2> /dev/null | awk -v pid="$BED_MPV_PID" '
+    /^Sink Input #/ { input = substr($3, 2); sink = "" }
+    /^[ \t]*Sink: / { sink = $2 }
+    /application.process.id = / { gsub(/"/, "", $3); if ($3 == pid) { print input, sink; exit } }')
+  [ -n "$line" ] || return 1
+  echo "${line% *} $(pactl list short sinks 2> /dev/null | awk -v i="${line#* }" '$1 == i { print $2 }')"
+}
+bed_player_sink() { local stream; stream=$(bed_player_stream) && echo "${stream#* }"; }
+bed_player_sink_is() { [ "$(bed_player_sink)" = "$1" ]; }
+
+# Moves mpv's stream to sink $1 as a user does with a mixer; the server then
+# keeps it there, and puts mpv there again when it next starts. PipeWire
+# (0.3.65) now and then takes a move without carrying it out, so it is asked
+# again until it reads back, as a user would.
+bed_pin_player() {
+  local stream tries=5
+  while ((tries-- > 0)); do
+    stream=$(bed_player_stream) || return 1
+    pactl move-sink-input "${stream%% *}" "$1" && bed_wait 1 bed_player_sink_is "$1" && return 0
+  done
+  return 1
+}
+
+bed_stop_player() {
+  kill "$BED_MPV_PID" 2> /dev/null
+  bed_reap "$BED_MPV_PID"
+  BED_MPV_PID=""
 }
 
 # Sends one JSON command to mpv over its IPC socket.

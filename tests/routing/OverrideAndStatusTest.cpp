@@ -63,11 +63,11 @@ TEST(UserOverride, FailedStartReadSkipsTheFallBackTestAndAnchorsWithoutApp) {
 }
 
 TEST(RoutingStatus, ExternalBeatsOverrideAndOverrideBeatsTracking) {
-  auto lines = withoutLog(runScenario(withEvents(R"j({"at": 1.1, "do": "setDefault", "device": 80},
+  auto lines = statusAndDefaults(runScenario(withEvents(R"j({"at": 1.1, "do": "setDefault", "device": 80},
                                                     {"at": 2.1, "do": "setDefault", "device": 90},
                                                     {"at": 3.1, "do": "setDefault", "device": 73},
                                                     {"at": 4.1, "do": "fail", "operation": "defaultOutputDevice", "count": -1})j",
-                                                 5.0)));
+                                                        5.0)));
   const std::vector<std::string> expected = {
       "0.000 status tracking Tracking Google Chrome",
       "1.100 default 80 Borealis 4K Speakers",

@@ -79,7 +79,7 @@ TEST(RouteSwitching, SwitchingNamesTheDisplayAndTheOutcomeNamesTheDevice) {
 }
 
 TEST(RouteSwitching, EmptyDisplayMapMeansNoDisplaySpeakers) {
-  auto lines = withoutLog(runScenario(R"j({
+  auto lines = statusAndDefaults(runScenario(R"j({
     "displays": [ {"id": 1, "name": "TV", "frame": [0, 0, 1920, 1080]} ],
     "devices": [ {"id": 73, "name": "AB TV Speakers"} ],
     "defaultDevice": 73,

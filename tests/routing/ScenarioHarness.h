@@ -50,6 +50,14 @@ inline std::vector<std::string> withoutLog(const std::vector<std::string>& lines
   return out;
 }
 
+// The status and default lines alone.
+inline std::vector<std::string> statusAndDefaults(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  for (const auto& l : withoutLog(lines))
+    if (l.find(" stream ") == std::string::npos) out.push_back(l);
+  return out;
+}
+
 // Index of the first line equal to `line`, or -1.
 inline long indexOf(const std::vector<std::string>& lines, const std::string& line) {
   const auto it = std::find(lines.begin(), lines.end(), line);

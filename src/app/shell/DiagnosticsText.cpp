@@ -35,6 +35,13 @@ std::string deviceLine(const DeviceFacts& device) {
          " transport=" + AudioHardware::fourCharCodeText(device.transport);
 }
 
+std::string streamLine(const StreamFacts& stream) {
+  std::string line = "\u2022 stream " + std::to_string(stream.id) + " \u2192 " + stream.deviceName.value_or("?") +
+                     " [id=" + std::to_string(stream.device) + "]";
+  if (stream.unmovable) line += " (the sound server refuses to move it)";
+  return line;
+}
+
 std::vector<std::string> mappingLines(const std::vector<DisplayMapping>& mappings,
                                       const std::vector<PlatformScreen>& screens) {
   if (mappings.empty()) return {"(no display\u2192audio mappings found)"};
@@ -53,6 +60,12 @@ std::string diagnosticsText(const DiagnosticsSnapshot& snapshot) {
   lines.push_back("ALL OUTPUT DEVICES (current default = " + std::to_string(snapshot.defaultDevice) + "):");
   for (const auto& device : snapshot.devices)
     lines.push_back(deviceLine(device));
+  if (const auto& followed = snapshot.followed) {
+    lines.emplace_back();
+    lines.push_back("FOLLOWED APPLICATION (" + followed->name + ", pid " + std::to_string(followed->pid) + "):");
+    for (const auto& stream : followed->streams)
+      lines.push_back(streamLine(stream));
+  }
   if (!snapshot.session.empty()) {
     lines.emplace_back();
     lines.push_back(snapshot.session);
@@ -66,7 +79,8 @@ std::string diagnosticsText(const DiagnosticsSnapshot& snapshot) {
   return text;
 }
 
-DiagnosticsSnapshot readDiagnostics(const AudioHardware& audio, ScreensSource& screens) {
+DiagnosticsSnapshot readDiagnostics(const AudioHardware& audio, ScreensSource& screens,
+                                    const std::optional<FollowedApplication>& followed) {
   DiagnosticsSnapshot snapshot;
   std::shared_ptr<ScreensSource> borrowed(&screens, [](ScreensSource*) {});
   const DisplayAudioMapper mapper(audio, borrowed);
@@ -78,6 +92,13 @@ DiagnosticsSnapshot readDiagnostics(const AudioHardware& audio, ScreensSource& s
   for (AudioDeviceID id : audio.outputDevices()) {
     snapshot.devices.push_back({id, audio.deviceName(id), audio.deviceIsAlive(id), audio.canBeDefaultOutputDevice(id),
                                 audio.transportType(id)});
+  }
+  if (followed) {
+    snapshot.followed = FollowedFacts{followed->name, followed->pid, {}};
+    for (const auto& stream : followed->streams) {
+      const AudioDeviceID device = audio.processOutputDevice(stream.id);
+      snapshot.followed->streams.push_back({stream.id, device, audio.deviceName(device), stream.unmovable});
+    }
   }
   return snapshot;
 }

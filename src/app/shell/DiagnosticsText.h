@@ -13,6 +13,7 @@
 #include "display/ScreenInfo.h"
 #include "display/SpeakerPairing.h"
 #include "platform/Screens.h"
+#include "routing/FollowedApplication.h"
 
 namespace velmora::app {
 
@@ -35,11 +36,28 @@ struct DisplayMapping {
   std::optional<PairingBasis> basis;
 };
 
+// Where one stream of the followed application plays, read afresh.
+struct StreamFacts {
+  AudioObjectID id = 0;
+  AudioDeviceID device = 0;
+  std::optional<std::string> deviceName;
+  // The sound server refused to move it.
+  bool unmovable = false;
+};
+
+struct FollowedFacts {
+  std::string name;
+  Pid pid = 0;
+  std::vector<StreamFacts> streams;
+};
+
 struct DiagnosticsSnapshot {
   std::vector<PlatformScreen> screens;
   std::vector<DisplayMapping> mappings;
   AudioDeviceID defaultDevice = 0;
   std::vector<DeviceFacts> devices;
+  // The application followed now, if any.
+  std::optional<FollowedFacts> followed;
   // The desktop session line ("Session: sway"); left out when empty.
   std::string session;
 };
@@ -52,18 +70,26 @@ std::string mappingLine(const DisplayMapping& mapping, const std::vector<Platfor
 // "• id=<id> "<name>" alive=… canDef=… transport=…"; an unreadable name is "?".
 std::string deviceLine(const DeviceFacts& device);
 
+// "• stream <id> → <device> [id=<device id>]", then " (the sound server
+// refuses to move it)" for a stream it would not move; an unreadable device
+// name is "?".
+std::string streamLine(const StreamFacts& stream);
+
 // One line per mapping, in ascending code-point order, or the single
 // "(no display→audio mappings found)".
 std::vector<std::string> mappingLines(const std::vector<DisplayMapping>& mappings,
                                       const std::vector<PlatformScreen>& screens);
 
 // The mapping lines, an empty line, the device header and the device lines,
-// then an empty line and the session line when there is one; one newline
-// between lines and none at the end.
+// then, each after an empty line, the followed application's header and its
+// stream lines when one is followed, and the session line when there is one;
+// one newline between lines and none at the end.
 std::string diagnosticsText(const DiagnosticsSnapshot& snapshot);
 
-// A fresh display map and a fresh read of every output device.
-DiagnosticsSnapshot readDiagnostics(const AudioHardware& audio, ScreensSource& screens);
+// A fresh display map, a fresh read of every output device, and of where
+// each stream of the followed application plays.
+DiagnosticsSnapshot readDiagnostics(const AudioHardware& audio, ScreensSource& screens,
+                                    const std::optional<FollowedApplication>& followed = std::nullopt);
 
 inline constexpr const char* kDiagnosticsTitle = "Display \u2192 Audio Mappings";
 

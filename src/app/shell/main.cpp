@@ -79,9 +79,16 @@ int main(int argc, char** argv) {
   const velmora::linuxos::LinuxDesktop desktop = velmora::linuxos::makeLinuxDesktop(mainQueue, std::move(options));
   const velmora::Platform& platform = desktop.platform;
 
+  // What the coordinator last told of the application it follows; main
+  // thread only, for the diagnostics dialog.
+  auto followed = std::make_shared<std::optional<velmora::FollowedApplication>>();
+
   velmora::app::AppMain::Dependencies deps;
-  deps.makeCoordinator = [platform] {
+  deps.makeCoordinator = [platform, followed] {
     auto coordinator = velmora::RoutingCoordinator::create(platform);
+    coordinator->onFollowedChanged = [followed](const std::optional<velmora::FollowedApplication>& app) {
+      *followed = app;
+    };
     std::weak_ptr<velmora::RoutingCoordinator> weak = coordinator;
     velmora::app::AppMain::Routing routing;
     routing.setOnStatusChanged = [weak](velmora::RoutingCoordinator::StatusCallback callback) {
@@ -97,9 +104,9 @@ int main(int argc, char** argv) {
   deps.launchAtLogin = velmora::app::makeLaunchAtLogin();
   deps.crashReporting = velmora::app::makeCrashReporting();
   deps.makeUpdater = [] { return velmora::app::makeUpdater(); };
-  deps.diagnosticsText = [platform, sessionLine = desktop.sessionLine]() -> std::string {
+  deps.diagnosticsText = [platform, sessionLine = desktop.sessionLine, followed]() -> std::string {
     if (!platform.screens) return {};
-    auto snapshot = velmora::app::readDiagnostics(velmora::AudioHardware(platform.audio), *platform.screens);
+    auto snapshot = velmora::app::readDiagnostics(velmora::AudioHardware(platform.audio), *platform.screens, *followed);
     if (sessionLine) snapshot.session = sessionLine();
     return velmora::app::diagnosticsText(snapshot);
   };

@@ -7,30 +7,14 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "platform/sim/ScenarioFields.h"
 #include "platform/sim/ScenarioPositions.h"
 
 namespace velmora::sim {
 
 namespace {
 
-using json = nlohmann::json;
-
-// A rule broken at a place in the document; turned into a line and column.
-struct Invalid {
-  std::string pointer;
-  std::string message;
-};
-
-std::string inQuotes(const std::string& s) {
-  return "\"" + s + "\"";
-}
-
-std::string child(const std::string& pointer, const std::string& key) {
-  return pointer + "/" + JsonPositions::escape(key);
-}
-std::string child(const std::string& pointer, std::size_t index) {
-  return pointer + "/" + std::to_string(index);
-}
+using namespace scenario;
 
 std::string numberText(double v) {
   std::string s = json(v).dump();
@@ -38,198 +22,13 @@ std::string numberText(double v) {
   return s;
 }
 
-class Reader {
- public:
-  Reader(const json& object, std::string pointer, std::string what)
-      : object_(object), pointer_(std::move(pointer)), what_(std::move(what)) {
-    if (!object_.is_object()) throw Invalid{pointer_, what_ + " must be an object"};
-  }
-
-  void allowOnly(std::initializer_list<const char*> keys) const {
-    for (auto it = object_.begin(); it != object_.end(); ++it) {
-      bool known = false;
-      for (const char* k : keys)
-        known = known || it.key() == k;
-      if (!known) throw Invalid{child(pointer_, it.key()), "unknown key " + inQuotes(it.key()) + " in " + what_};
-    }
-  }
-
-  bool has(const char* key) const { return object_.contains(key); }
-  const json& at(const char* key) const {
-    if (!object_.contains(key)) throw Invalid{pointer_, what_ + " needs " + inQuotes(key)};
-    return object_.at(key);
-  }
-  std::string where(const char* key) const { return child(pointer_, key); }
-  const std::string& pointer() const { return pointer_; }
-
-  double number(const char* key) const {
-    const json& v = at(key);
-    if (!v.is_number() || !std::isfinite(v.get<double>()))
-      throw Invalid{where(key), inQuotes(key) + " must be a number"};
-    return v.get<double>();
-  }
-
-  std::int64_t integer(const char* key, std::int64_t lo, std::int64_t hi, const char* what) const {
-    const json& v = at(key);
-    if (v.is_number_unsigned() && v.get<std::uint64_t>() <= static_cast<std::uint64_t>(hi)) {
-      auto n = static_cast<std::int64_t>(v.get<std::uint64_t>());
-      if (n >= lo) return n;
-    } else if (v.is_number_integer() && !v.is_number_unsigned()) {
-      auto n = v.get<std::int64_t>();
-      if (n >= lo && n <= hi) return n;
-    }
-    throw Invalid{where(key), inQuotes(key) + " must be " + what};
-  }
-
-  Pid pid(const char* key) const {
-    return static_cast<Pid>(integer(key, std::numeric_limits<Pid>::min(), std::numeric_limits<Pid>::max(),
-                                    "a process id (a signed 32-bit integer)"));
-  }
-  std::uint32_t objectID(const char* key) const {
-    return static_cast<std::uint32_t>(integer(key, 0, 0xFFFFFFFFll, "an unsigned 32-bit integer"));
-  }
-
-  bool boolean(const char* key, bool fallback) const {
-    if (!has(key)) return fallback;
-    const json& v = object_.at(key);
-    if (!v.is_boolean()) throw Invalid{where(key), inQuotes(key) + " must be true or false"};
-    return v.get<bool>();
-  }
-
-  std::string text(const char* key) const {
-    const json& v = at(key);
-    if (!v.is_string()) throw Invalid{where(key), inQuotes(key) + " must be text"};
-    return v.get<std::string>();
-  }
-
-  std::optional<std::string> optionalText(const char* key) const {
-    if (!has(key) || object_.at(key).is_null()) return std::nullopt;
-    return text(key);
-  }
-
-  Rect rect(const char* key) const {
-    const json& v = at(key);
-    if (!v.is_array() || v.size() != 4)
-      throw Invalid{where(key), inQuotes(key) + " must be a list of four numbers [x, y, width, height]"};
-    double f[4];
-    for (std::size_t i = 0; i < 4; ++i) {
-      if (!v[i].is_number() || !std::isfinite(v[i].get<double>()))
-        throw Invalid{child(where(key), i), inQuotes(key) + " must be a list of four numbers [x, y, width, height]"};
-      f[i] = v[i].get<double>();
-    }
-    return Rect{f[0], f[1], f[2], f[3]};
-  }
-
-  const json& list(const char* key) const {
-    const json& v = at(key);
-    if (!v.is_array()) throw Invalid{where(key), inQuotes(key) + " must be a list"};
-    return v;
-  }
-
- private:
-  const json& object_;
-  std::string pointer_;
-  std::string what_;
-};
-
-std::vector<PlatformScreen> readDisplays(const json& list, const std::string& pointer) {
-  if (!list.is_array()) throw Invalid{pointer, "\"displays\" must be a list"};
-  std::vector<PlatformScreen> out;
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    Reader r(list[i], child(pointer, i), "a display");
-    r.allowOnly({"id", "name", "frame"});
-    PlatformScreen screen;
-    if (r.has("id")) {
-      const json& id = r.at("id");
-      // Any value is allowed: a screen number that is not an unsigned 32-bit
-      // integer is exactly what some scenarios model.
-      if (id.is_number_unsigned()) {
-        auto u = id.get<std::uint64_t>();
-        screen.screenNumber = u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
-                                  ? PlatformValue(static_cast<std::int64_t>(u))
-                                  : PlatformValue(static_cast<double>(u));
-      } else if (id.is_number_integer()) {
-        screen.screenNumber = PlatformValue(id.get<std::int64_t>());
-      } else if (id.is_number_float()) {
-        screen.screenNumber = PlatformValue(id.get<double>());
-      } else if (id.is_string()) {
-        screen.screenNumber = PlatformValue(id.get<std::string>());
-      } else if (id.is_boolean()) {
-        screen.screenNumber = PlatformValue(id.get<bool>());
-      } else if (!id.is_null()) {
-        throw Invalid{r.where("id"), "\"id\" must be a number or text"};
-      }
-    }
-    screen.localizedName = r.text("name");
-    screen.frame = r.rect("frame");
-    out.push_back(std::move(screen));
-  }
-  return out;
-}
-
-SimAudio::Device readDevice(const json& value, const std::string& pointer) {
-  Reader r(value, pointer, "a device");
-  r.allowOnly({"id", "name", "outputs", "canBeDefault", "alive", "transport"});
-  SimAudio::Device d;
-  d.id = r.objectID("id");
-  d.name = r.optionalText("name");
-  d.outputs = r.boolean("outputs", true);
-  d.canBeDefault = r.boolean("canBeDefault", true);
-  d.alive = r.boolean("alive", true);
-  if (r.has("transport")) {
-    std::string t = r.text("transport");
-    bool printable = t.size() == 4;
-    for (unsigned char c : t)
-      printable = printable && c >= 0x20 && c < 0x7F;
-    if (!printable) throw Invalid{r.where("transport"), "\"transport\" must be four printable ASCII characters"};
-    char code[5] = {t[0], t[1], t[2], t[3], 0};
-    d.transport = fourCharCode(code);
-  }
-  return d;
-}
-
-SimAudio::Stream readStream(const json& value, const std::string& pointer) {
-  Reader r(value, pointer, "a stream");
-  r.allowOnly({"id", "pid", "bundleID", "running"});
-  SimAudio::Stream s;
-  s.id = r.objectID("id");
-  if (r.has("pid")) s.pid = r.pid("pid");
-  s.bundleID = r.optionalText("bundleID");
-  s.running = r.boolean("running", false);
-  return s;
-}
-
-RunningApplication readApp(const json& value, const std::string& pointer) {
-  Reader r(value, pointer, "an app");
-  r.allowOnly({"pid", "bundleID", "name"});
-  RunningApplication app;
-  app.processIdentifier = r.pid("pid");
-  app.bundleIdentifier = r.optionalText("bundleID");
-  app.localizedName = r.optionalText("name");
-  return app;
-}
-
-SimWindow readWindow(const json& value, const std::string& pointer) {
-  Reader r(value, pointer, "a window");
-  r.allowOnly({"id", "pid", "bounds", "onscreen"});
-  SimWindow w;
-  w.id = r.text("id");
-  w.pid = r.pid("pid");
-  w.bounds = r.rect("bounds");
-  if (r.has("onscreen") && r.at("onscreen").is_null())
-    w.onscreen = std::nullopt;
-  else
-    w.onscreen = r.boolean("onscreen", true);
-  return w;
-}
-
 // What exists at a moment of the scenario, to check that every event names
 // something that is there.
 class World {
  public:
-  void addDevice(AudioObjectID id, const std::string& where) {
-    claim(id, where);
-    devices_.insert(id);
+  void addDevice(const SimAudio::Device& device, const std::string& where) {
+    claim(device.id, where);
+    devices_[device.id] = device.outputs;
   }
   void removeDevice(AudioObjectID id) {
     devices_.erase(id);
@@ -273,9 +72,13 @@ class World {
     }
   }
 
-  void addStream(AudioObjectID id, std::optional<Pid> pid, const std::string& where) {
-    claim(id, where);
-    streams_[id] = pid;
+  void addStream(const SimAudio::Stream& stream, const std::string& where) {
+    claim(stream.id, where);
+    if (stream.pin && !devices_.contains(*stream.pin))
+      throw Invalid{child(where, "device"), "stream names unknown device " + std::to_string(*stream.pin)};
+    if (stream.pin && !devices_.at(*stream.pin))
+      throw Invalid{child(where, "device"), "stream names device " + std::to_string(*stream.pin) + " without outputs"};
+    streams_[stream.id] = stream.pid;
   }
 
  private:
@@ -286,7 +89,8 @@ class World {
   }
 
   std::set<AudioObjectID> ids_;
-  std::set<AudioObjectID> devices_;
+  // Whether each device has outputs.
+  std::map<AudioObjectID, bool> devices_;
   std::map<AudioObjectID, std::optional<Pid>> streams_;
   std::map<std::string, Pid> windows_;
   std::set<Pid> apps_;
@@ -303,6 +107,7 @@ const std::map<std::string, ScenarioEvent::Kind>& eventKinds() {
       {"setRunning", K::setRunning},
       {"addStream", K::addStream},
       {"removeStream", K::removeStream},
+      {"moveStream", K::moveStream},
       {"launchApp", K::launchApp},
       {"quitApp", K::quitApp},
       {"setDefault", K::setDefault},
@@ -368,12 +173,17 @@ ScenarioEvent readEvent(const json& value, const std::string& pointer, World& wo
     case K::addStream:
       r.allowOnly({"at", "do", "stream"});
       e.newStream = readStream(r.at("stream"), r.where("stream"));
-      world.addStream(e.newStream.id, e.newStream.pid, r.where("stream"));
+      world.addStream(e.newStream, r.where("stream"));
       break;
     case K::removeStream:
       r.allowOnly({"at", "do", "stream"});
       needStream();
       world.removeStream(e.stream);
+      break;
+    case K::moveStream:
+      r.allowOnly({"at", "do", "stream", "device"});
+      needStream();
+      needDevice();
       break;
     case K::launchApp:
       r.allowOnly({"at", "do", "app"});
@@ -393,7 +203,7 @@ ScenarioEvent readEvent(const json& value, const std::string& pointer, World& wo
     case K::plug:
       r.allowOnly({"at", "do", "device"});
       e.newDevice = readDevice(r.at("device"), r.where("device"));
-      world.addDevice(e.newDevice.id, r.where("device"));
+      world.addDevice(e.newDevice, r.where("device"));
       break;
     case K::unplug:
       r.allowOnly({"at", "do", "device"});
@@ -434,7 +244,7 @@ Scenario readScenario(const json& root) {
     for (std::size_t i = 0; i < list.size(); ++i) {
       auto where = child(r.where("devices"), i);
       s.devices.push_back(readDevice(list[i], where));
-      world.addDevice(s.devices.back().id, where);
+      world.addDevice(s.devices.back(), where);
     }
   }
   if (r.has("defaultDevice")) {
@@ -475,7 +285,7 @@ Scenario readScenario(const json& root) {
     for (std::size_t i = 0; i < list.size(); ++i) {
       auto where = child(r.where("streams"), i);
       s.streams.push_back(readStream(list[i], where));
-      world.addStream(s.streams.back().id, s.streams.back().pid, where);
+      world.addStream(s.streams.back(), where);
     }
   }
   if (r.has("events")) {

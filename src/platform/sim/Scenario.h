@@ -31,6 +31,7 @@ struct ScenarioEvent {
     setRunning,
     addStream,
     removeStream,
+    moveStream,
     launchApp,
     quitApp,
     setDefault,
@@ -46,12 +47,12 @@ struct ScenarioEvent {
   std::string window;                    // moveWindow, raiseWindow, closeWindow
   Rect bounds;                           // moveWindow
   SimWindow newWindow;                   // openWindow
-  AudioObjectID stream = 0;              // setRunning, removeStream
+  AudioObjectID stream = 0;              // setRunning, removeStream, moveStream
   bool running = false;                  // setRunning
   SimAudio::Stream newStream;            // addStream
   RunningApplication app;                // launchApp
   Pid pid = 0;                           // quitApp
-  AudioDeviceID device = 0;              // setDefault, unplug, renameDevice
+  AudioDeviceID device = 0;              // setDefault, unplug, renameDevice, moveStream
   SimAudio::Device newDevice;            // plug
   std::vector<PlatformScreen> displays;  // setDisplays
   std::optional<std::string> name;       // renameDevice

@@ -97,6 +97,7 @@ OSStatus SimAudio::getPropertyDataSize(AudioObjectID object, const AudioObjectPr
   switch (selector) {
     case kAudioProcessPropertyIsRunningOutput:
     case kAudioProcessPropertyPID:
+    case kAudioProcessPropertyOutputDevice:
       outDataSize = kScalarSize;
       return kAudioHardwareNoError;
     case kAudioProcessPropertyBundleID:
@@ -166,6 +167,8 @@ OSStatus SimAudio::getPropertyData(AudioObjectID object, const AudioObjectProper
       if (faults_[Operation::processPID].consume()) return kAudioHardwareUnspecifiedError;
       if (!str->pid) return kAudioHardwareUnknownPropertyError;
       return writeScalar(static_cast<std::uint32_t>(*str->pid), ioDataSize, outData);
+    case kAudioProcessPropertyOutputDevice:
+      return writeScalar(deviceOfLocked(*str), ioDataSize, outData);
     case kAudioProcessPropertyBundleID:
       return kAudioHardwareIllegalOperationError;
     default:
@@ -202,19 +205,28 @@ OSStatus SimAudio::setPropertyData(AudioObjectID object, const AudioObjectProper
   Pending pending;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (object != kAudioObjectSystemObject && !findDeviceLocked(object) && !findStreamLocked(object)) {
-      return kAudioHardwareBadObjectError;
-    }
-    // The default output device is the one property anyone may write.
-    if (object != kAudioObjectSystemObject || address.mSelector != kAudioHardwarePropertyDefaultOutputDevice) {
+    Stream* str = findStreamLocked(object);
+    if (object != kAudioObjectSystemObject && !findDeviceLocked(object) && !str) return kAudioHardwareBadObjectError;
+    // The default output device and the device a stream plays on are the
+    // properties anyone may write.
+    const bool isDefault =
+        object == kAudioObjectSystemObject && address.mSelector == kAudioHardwarePropertyDefaultOutputDevice;
+    if (!isDefault && !(str && address.mSelector == kAudioProcessPropertyOutputDevice)) {
       return kAudioHardwareIllegalOperationError;
     }
-    if (faults_[Operation::setDefaultOutputDevice].consume()) return kAudioHardwareUnspecifiedError;
+    if (isDefault && faults_[Operation::setDefaultOutputDevice].consume()) return kAudioHardwareUnspecifiedError;
     if (dataSize != kScalarSize || data == nullptr) return kAudioHardwareBadPropertySizeError;
     AudioDeviceID id = 0;
     std::memcpy(&id, data, kScalarSize);
-    if (!validDefaultLocked(id)) return kAudioHardwareIllegalOperationError;
-    changeDefaultLocked(id, pending);
+    if (str) {
+      if (faults_[Operation::setProcessOutputDevice].consume()) return kAudioHardwareNoError;
+      if (OSStatus status = moveStreamLocked(*str, id, pending); status != kAudioHardwareNoError) return status;
+    } else {
+      if (!validDefaultLocked(id)) return kAudioHardwareIllegalOperationError;
+      const Placement before = placementLocked();
+      changeDefaultLocked(id, pending);
+      collectMovesLocked(before, pending);
+    }
   }
   deliver(std::move(pending));
   return kAudioHardwareNoError;
@@ -228,9 +240,10 @@ OSStatus SimAudio::addPropertyListenerBlock(AudioObjectID object, const AudioObj
   const bool system = object == kAudioObjectSystemObject;
   const bool isStream = findStreamLocked(object) != nullptr;
   if (!system && !isStream && !findDeviceLocked(object)) return kAudioHardwareBadObjectError;
-  const bool supported = (system && (selector == kAudioHardwarePropertyDefaultOutputDevice ||
-                                     selector == kAudioHardwarePropertyProcessObjectList)) ||
-                         (isStream && selector == kAudioProcessPropertyIsRunningOutput);
+  const bool supported =
+      (system && (selector == kAudioHardwarePropertyDefaultOutputDevice ||
+                  selector == kAudioHardwarePropertyProcessObjectList)) ||
+      (isStream && (selector == kAudioProcessPropertyIsRunningOutput || selector == kAudioProcessPropertyOutputDevice));
   if (!supported) return kAudioHardwareUnknownPropertyError;
   if (!block) return kAudioHardwareIllegalOperationError;
   if (auto it = listenerFaults_.find(selector); it != listenerFaults_.end() && it->second.consume()) {
@@ -280,6 +293,40 @@ void SimAudio::changeDefaultLocked(AudioDeviceID id, Pending& pending) {
   collectLocked(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice, pending);
 }
 
+AudioDeviceID SimAudio::deviceOfLocked(const Stream& stream) const {
+  return stream.pin.value_or(default_);
+}
+
+SimAudio::Placement SimAudio::placementLocked() const {
+  Placement placement;
+  for (const auto& s : streams_)
+    placement[s.id] = deviceOfLocked(s);
+  return placement;
+}
+
+void SimAudio::collectMovesLocked(const Placement& before, Pending& pending) const {
+  for (const auto& s : streams_) {
+    const AudioDeviceID now = deviceOfLocked(s);
+    const auto was = before.find(s.id);
+    if (was == before.end() || was->second == now) continue;
+    pending.movedStreams.push_back({s.id, was->second, now});
+    collectLocked(s.id, kAudioProcessPropertyOutputDevice, pending);
+  }
+}
+
+OSStatus SimAudio::moveStreamLocked(Stream& stream, AudioDeviceID device, Pending& pending) {
+  const Device* dev = findDeviceLocked(device);
+  if (!dev || !dev->outputs || !stream.movable) return kAudioHardwareIllegalOperationError;
+  const Placement before = placementLocked();
+  if (device == default_) {
+    stream.pin.reset();
+  } else {
+    stream.pin = device;
+  }
+  collectMovesLocked(before, pending);
+  return kAudioHardwareNoError;
+}
+
 void SimAudio::collectLocked(AudioObjectID object, AudioObjectPropertySelector selector, Pending& pending) const {
   for (const auto& l : listeners_) {
     if (l.object == object && l.selector == selector) pending.listeners.push_back(l);
@@ -288,6 +335,9 @@ void SimAudio::collectLocked(AudioObjectID object, AudioObjectPropertySelector s
 
 void SimAudio::deliver(Pending pending) {
   if (pending.newDefault && onDefaultDeviceChanged) onDefaultDeviceChanged(*pending.newDefault);
+  for (const auto& move : pending.movedStreams) {
+    if (onStreamDeviceChanged) onStreamDeviceChanged(move.stream, move.from, move.to);
+  }
   for (auto& l : pending.listeners) {
     const AudioObjectPropertyAddress address{l.selector, kAudioObjectPropertyScopeGlobal,
                                              kAudioObjectPropertyElementMain};

@@ -8,10 +8,15 @@
 // ever called while it is held.
 //
 // Listeners are accepted on (system, 'dOut'), (system, 'prs#') and
-// (process object, 'piro') only; any other address is refused with
+// (process object, 'piro' or 'pout') only; any other address is refused with
 // kAudioHardwareUnknownPropertyError, an unknown object (0 included) with
 // kAudioHardwareBadObjectError. A removed process object takes its listeners
 // with it; an object added later under the same id starts with none.
+//
+// A stream plays on the default output device unless it is pinned to
+// another; a pinned one stays where it is when the default changes. Moving a
+// stream onto the current default unpins it, and a stream pinned to a device
+// that goes away follows the default again, as on both sound servers.
 //
 // Blocks registered with a queue are submitted to it with async(); blocks
 // registered without one run at once on the thread that caused the change,
@@ -52,6 +57,11 @@ class SimAudio final : public AudioObjects {
     // nullopt: the 'pbid' read gives status 0 and a null reference.
     std::optional<std::string> bundleID = std::nullopt;
     bool running = false;
+    // The device it is pinned to (a choice the server restored, or the
+    // user's); nullopt: it follows the default.
+    std::optional<AudioDeviceID> pin = std::nullopt;
+    // false: every move is refused (a stream made with PA_STREAM_DONT_MOVE).
+    bool movable = true;
   };
 
   // Platform operations that can be told to fail, named as scenarios name
@@ -64,6 +74,9 @@ class SimAudio final : public AudioObjects {
   //   deviceName              a get of 'lnam'
   //   processObjects          a size query of 'prs#'
   //   processPID              a get of 'ppid'
+  //   setProcessOutputDevice  a set of a stream's 'pout' by the program: it
+  //                           is taken (status 0) but not carried out, as
+  //                           PipeWire 0.3.65 now and then does
   enum class Operation {
     setDefaultOutputDevice,
     defaultOutputDevice,
@@ -71,6 +84,7 @@ class SimAudio final : public AudioObjects {
     deviceName,
     processObjects,
     processPID,
+    setProcessOutputDevice,
   };
 
   SimAudio() = default;
@@ -94,6 +108,8 @@ class SimAudio final : public AudioObjects {
   // changes, whoever changed it; 0 when there is none left. Set it before the
   // simulation runs.
   std::function<void(AudioDeviceID)> onDefaultDeviceChanged;
+  // The same for the device a stream plays on, called after the one above.
+  std::function<void(AudioObjectID stream, AudioDeviceID from, AudioDeviceID to)> onStreamDeviceChanged;
 
   // Scenario mutators. Ids 0 and 1 are reserved, and an id may belong to one
   // device or stream at a time; a mutator that would break that, or that
@@ -115,12 +131,17 @@ class SimAudio final : public AudioObjects {
   // The listeners fire even when the device already is the default; the hook
   // fires only when the default actually changes.
   bool userSetDefault(AudioDeviceID id);
-  // Appended; process-list listeners fire.
+  // Appended; process-list listeners fire. A pin must name a current output
+  // device.
   bool addStream(Stream stream);
   // Process-list listeners fire; the stream's own listeners are dropped.
   bool removeStream(AudioObjectID id);
   // The stream's running-output listeners fire when the flag changes.
   bool setRunning(AudioObjectID id, bool running);
+  // The user moves a stream by hand. Same rules as a set of its 'pout':
+  // false for a device that is not a current output device, or a stream
+  // that cannot be moved.
+  bool userMoveStream(AudioObjectID id, AudioDeviceID device);
 
   // Queries for tests and the scenario runner.
   AudioDeviceID defaultDevice() const;
@@ -128,6 +149,8 @@ class SimAudio final : public AudioObjects {
   std::vector<Stream> streams() const;
   std::optional<Device> device(AudioDeviceID id) const;
   std::optional<Stream> stream(AudioObjectID id) const;
+  // The device a stream plays on; 0 for none, or no such stream.
+  AudioDeviceID streamDevice(AudioObjectID id) const;
   // Listeners registered on one object for one selector.
   std::size_t listenerCount(AudioObjectID object, AudioObjectPropertySelector selector) const;
   // Calls made by the program, by selector (any object).
@@ -158,7 +181,15 @@ class SimAudio final : public AudioObjects {
   struct Pending {
     std::vector<Listener> listeners;
     std::optional<AudioDeviceID> newDefault;
+    struct Move {
+      AudioObjectID stream = 0;
+      AudioDeviceID from = 0;
+      AudioDeviceID to = 0;
+    };
+    std::vector<Move> movedStreams;
   };
+  // The device each stream plays on.
+  using Placement = std::map<AudioObjectID, AudioDeviceID>;
 
   // A fault with a remaining count: -1 forever, 0 inactive.
   struct Fault {
@@ -182,6 +213,11 @@ class SimAudio final : public AudioObjects {
   bool validDefaultLocked(AudioDeviceID id) const;
   // Changes the default; queues its notifications when it actually changed.
   void changeDefaultLocked(AudioDeviceID id, Pending& pending);
+  AudioDeviceID deviceOfLocked(const Stream& stream) const;
+  Placement placementLocked() const;
+  // Queues the notifications of every stream that plays elsewhere than before.
+  void collectMovesLocked(const Placement& before, Pending& pending) const;
+  OSStatus moveStreamLocked(Stream& stream, AudioDeviceID device, Pending& pending);
   void collectLocked(AudioObjectID object, AudioObjectPropertySelector selector, Pending& pending) const;
   void deliver(Pending pending);
 

@@ -23,7 +23,11 @@ bool SimAudio::removeDevice(AudioDeviceID id) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = std::find_if(devices_.begin(), devices_.end(), [id](const Device& d) { return d.id == id; });
     if (it == devices_.end()) return false;
+    const Placement before = placementLocked();
     devices_.erase(it);
+    for (auto& s : streams_) {
+      if (s.pin == id) s.pin.reset();
+    }
     if (default_ == id) {
       AudioDeviceID fallback = 0;
       for (const auto& d : devices_) {
@@ -34,6 +38,7 @@ bool SimAudio::removeDevice(AudioDeviceID id) {
       }
       changeDefaultLocked(fallback, pending);
     }
+    collectMovesLocked(before, pending);
   }
   deliver(std::move(pending));
   return true;
@@ -64,7 +69,9 @@ bool SimAudio::userSetDefault(AudioDeviceID id) {
       // picker does; only the hook waits for a real change.
       collectLocked(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice, pending);
     } else {
+      const Placement before = placementLocked();
       changeDefaultLocked(id, pending);
+      collectMovesLocked(before, pending);
     }
   }
   deliver(std::move(pending));
@@ -76,6 +83,10 @@ bool SimAudio::addStream(Stream stream) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (idTakenLocked(stream.id)) return false;
+    if (stream.pin) {
+      const Device* dev = findDeviceLocked(*stream.pin);
+      if (!dev || !dev->outputs) return false;
+    }
     streams_.push_back(std::move(stream));
     collectLocked(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList, pending);
   }
@@ -111,6 +122,17 @@ bool SimAudio::setRunning(AudioObjectID id, bool running) {
   return true;
 }
 
+bool SimAudio::userMoveStream(AudioObjectID id, AudioDeviceID device) {
+  Pending pending;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Stream* str = findStreamLocked(id);
+    if (!str || moveStreamLocked(*str, device, pending) != kAudioHardwareNoError) return false;
+  }
+  deliver(std::move(pending));
+  return true;
+}
+
 // ---- Queries ---------------------------------------------------------------
 
 AudioDeviceID SimAudio::defaultDevice() const {
@@ -138,6 +160,12 @@ std::optional<SimAudio::Stream> SimAudio::stream(AudioObjectID id) const {
   std::lock_guard<std::mutex> lock(mutex_);
   const Stream* str = findStreamLocked(id);
   return str ? std::optional<Stream>(*str) : std::nullopt;
+}
+
+AudioDeviceID SimAudio::streamDevice(AudioObjectID id) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const Stream* str = findStreamLocked(id);
+  return str ? deviceOfLocked(*str) : kAudioObjectUnknown;
 }
 
 std::size_t SimAudio::listenerCount(AudioObjectID object, AudioObjectPropertySelector selector) const {
@@ -184,13 +212,14 @@ void SimAudio::failListenerRegistrations(AudioObjectPropertySelector selector, i
 
 std::optional<SimAudio::Operation> operationFromName(std::string_view name) {
   using Op = SimAudio::Operation;
-  static constexpr std::array<std::pair<std::string_view, Op>, 6> kNames{{
+  static constexpr std::array<std::pair<std::string_view, Op>, 7> kNames{{
       {"setDefaultOutputDevice", Op::setDefaultOutputDevice},
       {"defaultOutputDevice", Op::defaultOutputDevice},
       {"outputDevices", Op::outputDevices},
       {"deviceName", Op::deviceName},
       {"processObjects", Op::processObjects},
       {"processPID", Op::processPID},
+      {"setProcessOutputDevice", Op::setProcessOutputDevice},
   }};
   for (const auto& [text, op] : kNames) {
     if (text == name) return op;

@@ -58,6 +58,9 @@ void SimDesktop::apply(const ScenarioEvent& e) {
     case K::removeStream:
       audio_->removeStream(e.stream);
       break;
+    case K::moveStream:
+      audio_->userMoveStream(e.stream, e.device);
+      break;
     case K::launchApp:
       applications_->launch(e.app);
       break;

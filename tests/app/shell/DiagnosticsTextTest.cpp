@@ -61,6 +61,27 @@ TEST(DiagnosticsText, ReadsAFreshSnapshotFromThePlatform) {
             "(no display\u2192audio mappings found)\n\nALL OUTPUT DEVICES (current default = 0):");
 }
 
+TEST(DiagnosticsText, ListsWhereEachStreamOfTheFollowedApplicationPlays) {
+  auto audio = std::make_shared<sim::SimAudio>();
+  ASSERT_TRUE(audio->addDevice({73, "Studio TV"}));
+  ASSERT_TRUE(audio->addDevice({80, std::nullopt}));
+  ASSERT_TRUE(audio->setInitialDefault(73));
+  ASSERT_TRUE(audio->addStream({.id = 900, .pid = 5}));
+  ASSERT_TRUE(audio->addStream({.id = 901, .pid = 5, .pin = 80, .movable = false}));
+  sim::SimScreens screens(std::vector<PlatformScreen>{});
+
+  auto snapshot = readDiagnostics(AudioHardware(audio), screens, FollowedApplication{5, "mpv", {{900}, {901, true}}});
+  snapshot.session = "Session: sway";
+  const std::string text = diagnosticsText(snapshot);
+  EXPECT_TRUE(
+      text.ends_with("\n\nFOLLOWED APPLICATION (mpv, pid 5):\n"
+                     "\u2022 stream 900 \u2192 Studio TV [id=73]\n"
+                     "\u2022 stream 901 \u2192 ? [id=80] (the sound server refuses to move it)\n"
+                     "\nSession: sway"))
+      << text;
+  EXPECT_EQ(diagnosticsText(readDiagnostics(AudioHardware(audio), screens)).find("FOLLOWED"), std::string::npos);
+}
+
 TEST(DiagnosticsText, SaysWhatPairedEachDisplay) {
   auto audio = std::make_shared<sim::SimAudio>();
   ASSERT_TRUE(audio->addDevice({40, "HDA Intel PCH HDMI / DisplayPort 1 Output (HP Z27)"}));

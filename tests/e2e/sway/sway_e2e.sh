@@ -24,13 +24,23 @@ EXPECT_FAIL=sway_bed_fail
 # shellcheck source=SCRIPTDIR/../expect.sh
 source "$here/../expect.sh"
 
+bedUp() {
+  sway_bed_start "$server"
+  sway_bed_start_player
+}
+playerUp() { sway_bed_start_player; }
+velmoraUp() {
+  bed_start_velmora "$velmora"
+  bed_wait 5 bed_log_has "session: sway" || sway_bed_fail "velmora did not choose the sway session"
+}
+# shellcheck source=SCRIPTDIR/../streams.sh
+source "$here/../streams.sh"
+
 # The player on the first output (whose speakers are the default) and velmora
 # following it onto the second, which proves it tracks the player.
 setUp() {
-  sway_bed_start "$server"
-  sway_bed_start_player
-  bed_start_velmora "$velmora"
-  bed_wait 5 bed_log_has "session: sway" || sway_bed_fail "velmora did not choose the sway session"
+  bedUp
+  velmoraUp
   # The window reports show that the window list comes from sway.
   bed_wait "$SOON" bed_log_has "window rect=" || sway_bed_fail "velmora reported no window of the player"
   bed_move_player 1

@@ -46,7 +46,7 @@ sway_bed_as_nobody() {
   relative=$(realpath --relative-to="$root" "$script")
   stage=$(mktemp -d /tmp/velmora-sway-stage-XXXXXX)
   mkdir -p "$stage/tests/e2e/sway" "$stage/$(dirname "$relative")"
-  cp "$e2e/testbed.sh" "$e2e/expect.sh" "$stage/tests/e2e/"
+  cp "$e2e/testbed.sh" "$e2e/expect.sh" "$e2e/streams.sh" "$stage/tests/e2e/"
   cp "$e2e"/sway/*.sh "$stage/tests/e2e/sway/"
   cp "$(dirname "$script")"/*.sh "$stage/$(dirname "$relative")/"
   cp "$script" "$stage/$relative"

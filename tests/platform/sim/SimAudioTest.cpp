@@ -71,6 +71,33 @@ TEST_F(SimAudioTest, UnplugFallsBackToFirstUsableDevice) {
   EXPECT_FALSE(sim->removeDevice(91));
 }
 
+TEST_F(SimAudioTest, StreamsFollowTheDefaultUnlessPinnedAndAMoveOntoTheDefaultUnpins) {
+  sim->onStreamDeviceChanged = [this](AudioObjectID stream, AudioDeviceID from, AudioDeviceID to) {
+    events.push_back(std::to_string(stream) + " " + std::to_string(from) + ">" + std::to_string(to));
+  };
+  ASSERT_TRUE(sim->addStream({.id = 900}));
+  ASSERT_TRUE(sim->addStream({.id = 901, .pin = 90}));
+  ASSERT_TRUE(sim->addStream({.id = 902, .pin = 73}));  // pinned to the default itself
+  ASSERT_TRUE(sim->addStream({.id = 903, .movable = false}));
+  EXPECT_FALSE(sim->addStream({.id = 904, .pin = 74}));  // no outputs
+  EXPECT_FALSE(sim->addStream({.id = 904, .pin = 99}));
+  int told = 0;
+  ASSERT_EQ(audio.addProcessOutputDeviceListener(902, nullptr, [&] { ++told; }), kAudioHardwareNoError);
+
+  ASSERT_TRUE(sim->userSetDefault(90));
+  ASSERT_TRUE(sim->userMoveStream(902, 90));  // onto the default: follows it from now on
+  ASSERT_TRUE(sim->userSetDefault(73));
+  EXPECT_FALSE(sim->userMoveStream(903, 90));
+  EXPECT_FALSE(sim->userMoveStream(900, 74));
+  ASSERT_TRUE(sim->userMoveStream(900, 80));
+  ASSERT_TRUE(sim->removeDevice(80));  // its streams follow the default again
+  EXPECT_THAT(events, ElementsAre("hook 90", "900 73>90", "903 73>90", "listener", "902 73>90", "hook 73", "900 90>73",
+                                  "902 90>73", "903 90>73", "listener", "900 73>80", "900 80>73"));
+  EXPECT_EQ(told, 2);
+  EXPECT_EQ(sim->streamDevice(901), 90u);
+  EXPECT_EQ(sim->streamDevice(999), 0u);
+}
+
 TEST_F(SimAudioTest, ObjectIdsAreUniqueAndReservedIdsRefused) {
   EXPECT_FALSE(sim->addDevice({.id = 0}));
   EXPECT_FALSE(sim->addDevice({.id = 1}));

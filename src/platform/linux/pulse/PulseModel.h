@@ -50,6 +50,8 @@ struct SinkInputReply {
   std::optional<std::uint32_t> client;
   bool corked = false;
   Properties properties;
+  // The sink it plays on.
+  std::optional<std::uint32_t> sink;
 };
 
 struct ServerReply {
@@ -120,6 +122,13 @@ class PulseModel {
   // The server's name of a sink of ours.
   std::optional<std::string> sinkName(AudioObjectID id) const;
   AudioObjectID defaultSink() const;
+  // The server's indices of a stream of ours and of a sink of ours, to move
+  // the one to the other.
+  struct StreamMove {
+    std::uint32_t stream = 0;
+    std::uint32_t sink = 0;
+  };
+  std::optional<StreamMove> streamMove(AudioObjectID stream, AudioObjectID sink) const;
 
   // The AudioObjects reads and listener registration.
   OSStatus getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
@@ -152,6 +161,7 @@ class PulseModel {
   const Sink* findSinkLocked(AudioObjectID id) const;
   const Stream* findStreamLocked(AudioObjectID id) const;
   AudioObjectID defaultSinkLocked() const;
+  AudioObjectID streamSinkLocked(const Stream& stream) const;
   std::string sinkDisplayNameLocked(const Sink& sink) const;
   std::uint32_t transportLocked(const Sink& sink) const;
   std::optional<Pid> streamPidLocked(const Stream& stream) const;

@@ -69,6 +69,7 @@ SinkInputReply sinkInputReply(const pa_sink_input_info& info) {
   reply.client = index(info.client);
   reply.corked = info.corked != 0;
   reply.properties = properties(info.proplist);
+  reply.sink = index(info.sink);
   return reply;
 }
 

@@ -23,8 +23,9 @@ SinkReply sink(std::uint32_t index, std::string name, std::optional<std::string>
   return {index, std::move(name), std::move(description), card, std::move(port), "", PortType::unknown, false, 2, {}};
 }
 
-SinkInputReply stream(std::uint32_t index, bool corked, Properties properties = {}) {
-  return {index, std::nullopt, corked, std::move(properties)};
+SinkInputReply stream(std::uint32_t index, bool corked, Properties properties = {},
+                      std::optional<std::uint32_t> sink = std::nullopt) {
+  return {index, std::nullopt, corked, std::move(properties), sink};
 }
 
 class PulseModelTest : public ::testing::Test {
@@ -233,7 +234,7 @@ TEST_F(PulseModelTest, DefaultDeviceListenersFireOnceAndOnlyOnRealChange) {
 }
 
 TEST_F(PulseModelTest, StreamsAreProcessObjectsWithRunningFlagsAndListeners) {
-  connect({sink(0, "a", "A")}, "a", {stream(20, true)});
+  connect({sink(0, "a", "A"), sink(1, "b", "B")}, "a", {stream(20, true, {}, 0)});
   listen(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
   auto first = list(kAudioHardwarePropertyProcessObjectList);
   ASSERT_EQ(first.size(), 1u);
@@ -241,23 +242,39 @@ TEST_F(PulseModelTest, StreamsAreProcessObjectsWithRunningFlagsAndListeners) {
   EXPECT_NE(first[0], sinkIds[0]);
   EXPECT_EQ(u32(first[0], kAudioProcessPropertyIsRunningOutput), 0u);
 
+  EXPECT_EQ(u32(first[0], kAudioProcessPropertyOutputDevice), sinkIds[0]);
+
   auto queue = std::make_shared<test::ManualQueue>();
   int running = 0;
   ASSERT_EQ(model.addPropertyListenerBlock(first[0], global(kAudioProcessPropertyIsRunningOutput), queue,
                                            [&](std::uint32_t, const AudioObjectPropertyAddress*) { ++running; }),
             kAudioHardwareNoError);
+  listen(first[0], kAudioProcessPropertyOutputDevice);
 
   // Uncorking fires the stream's listener on its queue; other updates do not.
-  apply(model.updateSinkInput(stream(20, false)));
-  apply(model.updateSinkInput(stream(20, false, {{"media.name", "tone"}})));
+  apply(model.updateSinkInput(stream(20, false, {}, 0)));
+  apply(model.updateSinkInput(stream(20, false, {{"media.name", "tone"}}, 0)));
   EXPECT_EQ(running, 0);
   ASSERT_EQ(queue->pending(), 1u);
   queue->drain();
   EXPECT_EQ(running, 1);
   EXPECT_EQ(u32(first[0], kAudioProcessPropertyIsRunningOutput), 1u);
-  apply(model.updateSinkInput(stream(20, true)));
+  apply(model.updateSinkInput(stream(20, true, {}, 0)));
   queue->drain();
   EXPECT_EQ(running, 2);
+  EXPECT_EQ(fired[kAudioProcessPropertyOutputDevice], 0);
+
+  // Played elsewhere: the device listener fires; a sink we do not know reads
+  // as no device.
+  apply(model.updateSinkInput(stream(20, true, {}, 1)));
+  EXPECT_EQ(fired[kAudioProcessPropertyOutputDevice], 1);
+  EXPECT_EQ(u32(first[0], kAudioProcessPropertyOutputDevice), sinkIds[1]);
+  ASSERT_TRUE(model.streamMove(first[0], sinkIds[0]).has_value());
+  EXPECT_EQ(model.streamMove(first[0], sinkIds[0])->stream, 20u);
+  EXPECT_EQ(model.streamMove(first[0], sinkIds[0])->sink, 0u);
+  EXPECT_FALSE(model.streamMove(first[0], first[0]).has_value());
+  apply(model.updateSinkInput(stream(20, true, {}, 7)));
+  EXPECT_EQ(u32(first[0], kAudioProcessPropertyOutputDevice), 0u);
 
   apply(model.updateSinkInput(stream(21, false)));
   EXPECT_EQ(fired[kAudioHardwarePropertyProcessObjectList], 1);
@@ -271,7 +288,7 @@ TEST_F(PulseModelTest, StreamsAreProcessObjectsWithRunningFlagsAndListeners) {
   EXPECT_EQ(status, kAudioHardwareBadObjectError);
 
   // The server reusing an index is a new object with a new id.
-  apply(model.updateSinkInput(stream(20, false)));
+  apply(model.updateSinkInput(stream(20, false, {}, 0)));
   const auto three = list(kAudioHardwarePropertyProcessObjectList);
   ASSERT_EQ(three.size(), 2u);
   EXPECT_EQ(std::set<AudioObjectID>({first[0], two[1], three[1]}).size(), 3u);
