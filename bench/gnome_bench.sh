@@ -4,7 +4,8 @@
 #   1. the velmora process's CPU use and wake-ups while it tracks mpv and
 #      with nothing playing, from /proc/PID/stat and status;
 #   2. what a still desktop costs the Shell with Velmora's extension: the
-#      extension's Changed signals and Windows() calls seen on the bus, and
+#      extension's Changed signals and Windows() calls, and the top-bar
+#      menu's Changed signals and GetLayout() calls, seen on the bus, and
 #      the Shell's CPU and wake-ups (context switches), with the
 #      extension enabled and then disabled.
 # Usage: gnome_bench.sh BUILD_DIR [SECONDS]
@@ -30,12 +31,13 @@ bench_need_command dbus-monitor dbus-bin "to count the extension's traffic"
 traffic() {
   local log=$BED_DIR/monitor.log
   : > "$log"
-  dbus-monitor --session "interface='co.quennet.Velmora.Shell'" > "$log" 2>&1 &
+  dbus-monitor --session "interface='co.quennet.Velmora.Shell'" "interface='co.quennet.Velmora.Menu'" > "$log" 2>&1 &
   local monitor=$!
   sleep "$1"
   kill "$monitor"
   wait "$monitor" 2> /dev/null
-  echo "$(grep -c 'member=Changed' "$log") Changed signals, $(grep -c 'member=Windows' "$log") Windows() calls"
+  echo "$(grep -c 'Shell; member=Changed' "$log") Changed signals, $(grep -c 'member=Windows' "$log") Windows() calls;" \
+    "menu: $(grep -c 'Menu; member=Changed' "$log") Changed signals, $(grep -c 'member=GetLayout' "$log") GetLayout() calls"
 }
 
 echo "load before: $(bench_load) on $(nproc) cores"

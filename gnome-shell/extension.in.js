@@ -1,214 +1,63 @@
-// Velmora's GNOME Shell extension: tells Velmora where the windows are.
-//
-// On Wayland no client can read other clients' windows, so the Shell, which
-// can, exports them on its own session-bus connection: for each window on
-// screen, its process id and frame rectangle, front to back. Nothing else
-// (no titles, no application names) leaves the Shell.
+// Velmora's GNOME Shell extension: tells Velmora where the windows are, and
+// shows Velmora's menu in the top bar where the session has no tray host.
 //
 // One source serves GNOME 43-44 (imports) and 45 and later (ES modules); the
 // build keeps the lines between "//#if esm" or "//#if legacy" and "//#endif"
-// that fit the flavour it makes.
+// that fit the flavour it makes, and those between "//#if ... test" and
+// "//#endif" only in the test build, which the end-to-end tests run.
 
 //#if esm
-import GLib from 'gi://GLib';
-import Gio from 'gi://Gio';
-import Meta from 'gi://Meta';
-import * as Main from 'resource:///org/gnome/shell/ui/main.js';
 import {Extension} from 'resource:///org/gnome/shell/extensions/extension.js';
+import {WindowList} from './windows.js';
+import {TopBar} from './topbar.js';
+//#endif
+//#if esm test
+import {TestRoute} from './testing.js';
 //#endif
 //#if legacy
-const {GLib, Gio, Meta} = imports.gi;
-const Main = imports.ui.main;
+const Me = imports.misc.extensionUtils.getCurrentExtension();
+const {WindowList} = Me.imports.windows.api();
+const {TopBar} = Me.imports.topbar.api();
 //#endif
-
-const BUS_PATH = '/co/quennet/Velmora/Shell';
-const INTERFACE_VERSION = 1;
-
-// Changes are told at most this often; a window being dragged moves on
-// every frame, and Velmora reads the list again after each signal.
-const CHANGE_DELAY_MS = 100;
-
-const SHELL_XML = `<node>
-  <interface name="co.quennet.Velmora.Shell">
-    <property name="Version" type="u" access="read"/>
-    <method name="Windows">
-      <arg name="windows" type="a(iiiii)" direction="out"/>
-    </method>
-    <signal name="Changed"/>
-  </interface>
-</node>`;
-
-// Only present when the Shell runs with VELMORA_SHELL_TEST=1: the test bed
-// moves windows with it, as a user would drag them.
-const TEST_XML = `<node>
-  <interface name="co.quennet.Velmora.Shell.Test">
-    <method name="MoveWindow">
-      <arg name="pid" type="i" direction="in"/>
-      <arg name="x" type="i" direction="in"/>
-      <arg name="y" type="i" direction="in"/>
-      <arg name="moved" type="b" direction="out"/>
-    </method>
-  </interface>
-</node>`;
-
-const LISTED_TYPES = [
-    Meta.WindowType.NORMAL,
-    Meta.WindowType.DIALOG,
-    Meta.WindowType.MODAL_DIALOG,
-    Meta.WindowType.UTILITY,
-];
-
-// What a window does that changes the list.
-const WINDOW_SIGNALS = [
-    'position-changed',
-    'size-changed',
-    'workspace-changed',
-    'shown',
-    'raised',
-    'notify::minimized',
-];
-
-function isListed(window, workspace) {
-    if (window.is_override_redirect() || window.minimized)
-        return false;
-    if (!LISTED_TYPES.includes(window.get_window_type()))
-        return false;
-    if (!window.is_on_all_workspaces() && !window.located_on_workspace(workspace))
-        return false;
-    return window.showing_on_its_workspace();
-}
-
-// On-screen windows front to back, as (pid, x, y, width, height) in the
-// global layout; pid is -1 when the Shell does not know it.
-function onScreenWindows() {
-    const display = global.display;
-    const workspace = global.workspace_manager.get_active_workspace();
-    const stacked = display.sort_windows_by_stacking(display.list_all_windows());
-    const windows = [];
-    for (let i = stacked.length - 1; i >= 0; i--) {
-        const window = stacked[i];
-        if (!isListed(window, workspace))
-            continue;
-        const rect = window.get_frame_rect();
-        windows.push([window.get_pid(), rect.x, rect.y, rect.width, rect.height]);
-    }
-    return windows;
-}
-
-class ShellService {
-    get Version() {
-        return INTERFACE_VERSION;
-    }
-
-    Windows() {
-        return new GLib.Variant('(a(iiiii))', [onScreenWindows()]);
-    }
-}
-
-class TestService {
-    MoveWindow(pid, x, y) {
-        const window = global.display.list_all_windows().find(w => w.get_pid() === pid);
-        if (!window)
-            return false;
-        window.move_frame(true, x, y);
-        return true;
-    }
-}
+//#if legacy test
+const {TestRoute} = Me.imports.testing.api();
+//#endif
 
 //#if esm
 export default class VelmoraExtension extends Extension {
 //#endif
 //#if legacy
 class VelmoraExtension {
+    constructor(meta) {
+        this.path = meta.path;
+    }
+
 //#endif
     enable() {
-        this._windowSignals = new Map();
-        this._globalSignals = [];
-        this._changeSource = 0;
-
-        this._service = new ShellService();
-        this._exported = Gio.DBusExportedObject.wrapJSObject(SHELL_XML, this._service);
-        this._exported.export(Gio.DBus.session, BUS_PATH);
-        this._test = null;
-        if (GLib.getenv('VELMORA_SHELL_TEST') === '1') {
-            this._test = Gio.DBusExportedObject.wrapJSObject(TEST_XML, new TestService());
-            this._test.export(Gio.DBus.session, BUS_PATH);
-        }
-
-        const changed = () => this._changed();
-        const display = global.display;
-        this._connect(display, 'window-created', (_display, window) => {
-            this._watchWindow(window);
-            this._changed();
-        });
-        for (const name of ['restacked', 'notify::focus-window', 'window-entered-monitor', 'window-left-monitor'])
-            this._connect(display, name, changed);
-        this._connect(global.workspace_manager, 'active-workspace-changed', changed);
-        this._connect(Main.layoutManager, 'monitors-changed', changed);
-        for (const window of display.list_all_windows())
-            this._watchWindow(window);
-
-        // A Velmora already running learns that the list is there now.
-        this._exported.emit_signal('Changed', null);
+        this._windows = new WindowList();
+        this._windows.enable();
+        this._topBar = new TopBar(`${this.path}/icons`);
+        this._topBar.enable();
+//#if test
+        this._test = new TestRoute(this._topBar);
+        this._test.enable();
+//#endif
     }
 
     disable() {
-        if (this._changeSource) {
-            GLib.source_remove(this._changeSource);
-            this._changeSource = 0;
-        }
-        for (const [object, id] of this._globalSignals)
-            object.disconnect(id);
-        this._globalSignals = [];
-        for (const [window, ids] of this._windowSignals) {
-            for (const id of ids)
-                window.disconnect(id);
-        }
-        this._windowSignals.clear();
-        // A Velmora reading the list learns that it is gone.
-        this._exported.emit_signal('Changed', null);
-        if (this._test) {
-            this._test.unexport();
-            this._test = null;
-        }
-        this._exported.unexport();
-        this._exported = null;
-        this._service = null;
-    }
-
-    _connect(object, name, handler) {
-        this._globalSignals.push([object, object.connect(name, handler)]);
-    }
-
-    _watchWindow(window) {
-        if (this._windowSignals.has(window))
-            return;
-        const ids = WINDOW_SIGNALS.map(name => window.connect(name, () => this._changed()));
-        ids.push(window.connect('unmanaged', () => {
-            for (const id of this._windowSignals.get(window) || [])
-                window.disconnect(id);
-            this._windowSignals.delete(window);
-            this._changed();
-        }));
-        this._windowSignals.set(window, ids);
-    }
-
-    // One signal per burst: the first change starts a short one-shot timer,
-    // and nothing runs while nothing changes.
-    _changed() {
-        if (this._changeSource)
-            return;
-        this._changeSource = GLib.timeout_add(GLib.PRIORITY_DEFAULT, CHANGE_DELAY_MS, () => {
-            this._changeSource = 0;
-            if (this._exported)
-                this._exported.emit_signal('Changed', null);
-            return GLib.SOURCE_REMOVE;
-        });
+//#if test
+        this._test.disable();
+        this._test = null;
+//#endif
+        this._topBar.disable();
+        this._topBar = null;
+        this._windows.disable();
+        this._windows = null;
     }
 }
 //#if legacy
 
-function init() {
-    return new VelmoraExtension();
+function init(meta) {
+    return new VelmoraExtension(meta);
 }
 //#endif

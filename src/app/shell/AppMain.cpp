@@ -1,14 +1,10 @@
 #include "app/shell/AppMain.h"
 
-#include <QAction>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDesktopServices>
-#include <QEvent>
 #include <QFile>
-#include <QGuiApplication>
 #include <QIcon>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -18,6 +14,7 @@
 
 #include "app/shell/DiagnosticsText.h"
 #include "app/shell/ShellConfig.h"
+#include "app/shell/TrayMenu.h"
 #include "platform/Log.h"
 
 // The resources live in a static library, so they must be registered by
@@ -30,8 +27,6 @@ namespace velmora::app {
 
 namespace {
 
-constexpr const char* kMenuBarIcon = ":/co.quennet.velmora/MenuBarIcon.svg";
-
 const Logger& generalLog() {
   static const Logger logger(kVelmoraSubsystem, "General");
   return logger;
@@ -41,28 +36,9 @@ QString toQString(const std::string& text) {
   return QString::fromStdString(text);
 }
 
-// Titles carry names from outside. A literal '&' would become a mnemonic
-// marker and vanish, a tab would split off as shortcut text and a line break
-// would break the one-line menu item; control characters show as spaces.
-QString actionText(const std::string& title) {
-  QString text = toQString(title);
-  for (QChar& c : text) {
-    if (c.category() == QChar::Other_Control) c = QLatin1Char(' ');
-  }
-  return text.replace(QLatin1Char('&'), QLatin1String("&&"));
+QString iconResource(const std::string& name) {
+  return QStringLiteral(":/co.quennet.velmora/%1.svg").arg(toQString(name));
 }
-
-class QtMenuTarget final : public MenuTarget {
- public:
-  explicit QtMenuTarget(const std::array<QAction*, kStatusMenuItemCount>& actions) : actions_(actions) {}
-  void setTitle(std::size_t i, const std::string& title) override { actions_[i]->setText(actionText(title)); }
-  void setEnabled(std::size_t i, bool enabled) override { actions_[i]->setEnabled(enabled); }
-  void setChecked(std::size_t i, bool checked) override { actions_[i]->setChecked(checked); }
-  void setVisible(std::size_t i, bool visible) override { actions_[i]->setVisible(visible); }
-
- private:
-  const std::array<QAction*, kStatusMenuItemCount>& actions_;
-};
 
 // Device and screen names come from outside; never let them be read as HTML.
 // Diagnostics lines are records, one per line: wrapping would tear them.
@@ -92,6 +68,13 @@ void AppMain::applicationWillFinishLaunching() {
 }
 
 void AppMain::applicationDidFinishLaunching() {
+  TrayMenu::Handlers handlers;
+  handlers.activate = [this](const std::string& id) { activate(id); };
+  // An opening menu shows the toggles as they are now, also when they were
+  // changed elsewhere.
+  handlers.aboutToShow = [this] { rebuildMenu(); };
+  trayMenu_ = std::make_unique<TrayMenu>(std::move(handlers));
+
   if (!deps_.showStatusItem) {
     generalLog().info("Velmora: routing without a status item, as asked");
   } else {
@@ -99,13 +82,29 @@ void AppMain::applicationDidFinishLaunching() {
     // Tray hosts send a plain click as activation; with no window to show, the
     // menu is the answer to either button.
     connect(statusItem_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-      if (reason != QSystemTrayIcon::Trigger || !menu_ || menu_->isVisible()) return;
+      QMenu* menu = statusMenu();
+      if (reason != QSystemTrayIcon::Trigger || menu->isVisible()) return;
       // Below the icon where the host tells where it is, so the icon stays in view.
       const QRect icon = statusItem_ ? statusItem_->geometry() : QRect();
-      menu_->popup(icon.isValid() ? icon.bottomLeft() + QPoint(0, 1) : QCursor::pos());
+      menu->popup(icon.isValid() ? icon.bottomLeft() + QPoint(0, 1) : QCursor::pos());
     });
     if (!deps_.trayAvailable()) {
       generalLog().info("Velmora: no system tray is available; the status item cannot be shown");
+    }
+    if (deps_.makeMenuMirror) {
+      MenuMirror::Handlers mirrorHandlers;
+      // Later, from the event loop: an item may open a modal dialog, which
+      // must not run inside the mirror's own call.
+      mirrorHandlers.activate = [self = QPointer<AppMain>(this)](const std::string& id) {
+        QMetaObject::invokeMethod(
+            self,
+            [self, id] {
+              if (self) self->activate(id);
+            },
+            Qt::QueuedConnection);
+      };
+      mirrorHandlers.refresh = [this] { rebuildMenu(); };
+      mirror_ = deps_.makeMenuMirror(std::move(mirrorHandlers));
     }
   }
 
@@ -135,94 +134,61 @@ void AppMain::statusChanged(RoutingStatus status, const std::string& message) {
 }
 
 void AppMain::refreshStatusItem() {
-  const bool haveIcon = QFile::exists(QString::fromLatin1(kMenuBarIcon));
-  if (haveIcon) accessibleDescription_ = statusItemAccessibleDescription(lastMessage_);
+  rebuildMenu();
+  const std::string& iconName = shownMenu_->iconName;
+  const QString icon = iconResource(iconName);
+  const bool haveIcon = QFile::exists(icon);
+  if (haveIcon) accessibleDescription_ = shownMenu_->accessibleDescription;
 
   if (statusItem_) {
     // Each change of a tray icon's properties is a round trip to the tray
     // host, so only real changes are sent.
-    if (statusItem_->icon().isNull() == haveIcon) {
-      statusItem_->setIcon(haveIcon ? QIcon(QString::fromLatin1(kMenuBarIcon)) : QIcon());
+    const QString shownIcon = haveIcon ? icon : QString();
+    if (statusIcon_ != shownIcon || statusItem_->icon().isNull() == haveIcon) {
+      statusIcon_ = shownIcon;
+      statusItem_->setIcon(haveIcon ? QIcon(icon) : QIcon());
     }
     if (statusItem_->toolTip() != QLatin1String("Velmora")) statusItem_->setToolTip(QStringLiteral("Velmora"));
     if (!statusItem_->isVisible()) statusItem_->show();
+    if (statusItem_->contextMenu() != statusMenu()) statusItem_->setContextMenu(statusMenu());
   }
-
-  rebuildMenu();
 }
 
 void AppMain::rebuildMenu() {
-  if (!menu_) createMenu();
-
   StatusMenuInputs inputs;
+  inputs.status = lastStatus_;
   inputs.lastMessage = lastMessage_;
-  inputs.altHeld = altHeld_;
   inputs.canCheckForUpdates = updater().canCheckForUpdates();
   inputs.launchAtLoginEnabled = deps_.launchAtLogin && deps_.launchAtLogin->isEnabled();
   inputs.crashReportingEnabled = deps_.crashReporting && deps_.crashReporting->isCrashReportingEnabled();
 
-  const StatusMenuModel next = statusMenuModel(inputs);
-  QtMenuTarget target(actions_);
-  applyMenuChanges(shownMenu_, next, target);
-  shownMenu_ = next;
-
-  // The tray icon has no accessible text of its own in Qt; the menu carries
-  // it, also as its window title, where assistive tools and tests find it.
-  const QString description = toQString(accessibleDescription_);
-  if (menu_->accessibleDescription() != description) {
-    menu_->setAccessibleDescription(description);
-    menu_->setWindowTitle(description);
-  }
-
-  if (statusItem_ && statusItem_->contextMenu() != menu_.get()) statusItem_->setContextMenu(menu_.get());
+  StatusMenuModel next = statusMenuModel(inputs);
+  if (shownMenu_ && *shownMenu_ == next) return;
+  shownMenu_ = std::move(next);
+  if (trayMenu_) trayMenu_->show(shownMenu_->items, shownMenu_->accessibleDescription);
+  if (mirror_) mirror_->publish(*shownMenu_);
 }
 
-void AppMain::createMenu() {
-  menu_ = std::make_unique<QMenu>();
-  const StatusMenuModel layout = statusMenuModel({});
-  for (std::size_t i = 0; i < layout.items.size(); ++i) {
-    QAction* action = layout.items[i].separator ? menu_->addSeparator() : menu_->addAction(QString());
-    action->setCheckable(layout.items[i].checkable);
-    actions_[i] = action;
-  }
-  connect(actions_[kAbout], &QAction::triggered, this, &AppMain::showAbout);
-  connect(actions_[kDiagnostics], &QAction::triggered, this, &AppMain::showDisplayMap);
-  connect(actions_[kCheckForUpdates], &QAction::triggered, this, &AppMain::checkForUpdates);
-  connect(actions_[kLaunchAtLogin], &QAction::triggered, this, &AppMain::toggleLaunchAtLogin);
-  connect(actions_[kSendCrashReports], &QAction::triggered, this, &AppMain::toggleCrashReporting);
-  actions_[kQuit]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-  connect(actions_[kQuit], &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-
-  connect(menu_.get(), &QMenu::aboutToShow, this, [this] {
-    altHeld_ = QGuiApplication::queryKeyboardModifiers().testFlag(Qt::AltModifier);
-    rebuildMenu();
-  });
-  // A closed menu shows About, so a host that draws the menu before asking
-  // for an update never opens it with the alternate left over.
-  connect(menu_.get(), &QMenu::aboutToHide, this, [this] { setAltHeld(false); });
-  menu_->installEventFilter(this);
+QMenu* AppMain::statusMenu() const {
+  return trayMenu_ ? trayMenu_->menu() : nullptr;
 }
 
-bool AppMain::eventFilter(QObject* watched, QEvent* event) {
-  // Pressing or releasing Alt while the menu is open swaps About and
-  // diagnostics, as the modifier held at opening does.
-  if (watched == menu_.get() && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
-    const auto* key = static_cast<QKeyEvent*>(event);
-    if (key->key() == Qt::Key_Alt) setAltHeld(event->type() == QEvent::KeyPress);
-    // Qt never matches the shortcut of an action that lives only in a
-    // context menu, so the open menu takes Ctrl+Q itself.
-    if (event->type() == QEvent::KeyPress && key->keyCombination() == QKeyCombination(Qt::CTRL, Qt::Key_Q)) {
-      actions_[kQuit]->trigger();
-      return true;
-    }
+void AppMain::activate(const std::string& id) {
+  if (id == menu_id::kAbout) {
+    showAbout();
+  } else if (id == menu_id::kDiagnostics) {
+    showDisplayMap();
+  } else if (id == menu_id::kCheckForUpdates) {
+    checkForUpdates();
+  } else if (id == menu_id::kLaunchAtLogin) {
+    toggleLaunchAtLogin();
+  } else if (id == menu_id::kSendCrashReports) {
+    toggleCrashReporting();
+  } else if (id == menu_id::kQuit) {
+    // Once the item's own signal has returned.
+    QMetaObject::invokeMethod(
+        this, [this] { deps_.quit ? deps_.quit() : QCoreApplication::quit(); }, Qt::QueuedConnection);
   }
-  return QObject::eventFilter(watched, event);
-}
-
-void AppMain::setAltHeld(bool held) {
-  if (altHeld_ == held && shownMenu_) return;
-  altHeld_ = held;
-  rebuildMenu();
 }
 
 Updater& AppMain::updater() {

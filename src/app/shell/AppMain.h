@@ -6,22 +6,23 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <QSystemTrayIcon>
-#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "app/services/ShellServices.h"
+#include "app/shell/MenuMirror.h"
 #include "app/shell/StatusMenuModel.h"
 #include "routing/RoutingStatus.h"
 
-class QAction;
-class QEvent;
 class QMenu;
 
 namespace velmora::app {
+
+class TrayMenu;
 
 class AppMain : public QObject {
   Q_OBJECT
@@ -50,6 +51,11 @@ class AppMain : public QObject {
     std::function<bool()> trayAvailable;
     // False routes without a status item (velmora --no-tray).
     bool showStatusItem = true;
+    // Ends the event loop; QCoreApplication::quit by default.
+    std::function<void()> quit;
+    // Called once, with the status item, when the menu should also be
+    // offered elsewhere (the GNOME Shell top bar); may return null.
+    std::function<std::unique_ptr<MenuMirror>(MenuMirror::Handlers)> makeMenuMirror;
   };
 
   explicit AppMain(Dependencies deps, QObject* parent = nullptr);
@@ -64,6 +70,9 @@ class AppMain : public QObject {
   // Redraws the status item and brings the menu up to date.
   void refreshStatusItem();
 
+  // Runs the menu item with this id, from the tray or from the mirror.
+  void activate(const std::string& id);
+
   // Menu actions.
   void showAbout();
   void showDisplayMap();
@@ -71,25 +80,20 @@ class AppMain : public QObject {
   void toggleCrashReporting();
   void checkForUpdates();
 
-  // The menu is about to open, or Alt changed while it is open.
-  void setAltHeld(bool held);
-
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
   RoutingStatus lastStatus() const { return lastStatus_; }
   const std::string& lastMessage() const { return lastMessage_; }
   // What the menu shows now; none before the first drawing.
   const std::optional<StatusMenuModel>& shownMenu() const { return shownMenu_; }
   const std::string& accessibleDescription() const { return accessibleDescription_; }
   QSystemTrayIcon* statusItem() const { return statusItem_; }
-  QMenu* statusMenu() const { return menu_.get(); }
+  QMenu* statusMenu() const;
+  TrayMenu* trayMenu() const { return trayMenu_.get(); }
   // Created at the first read.
   Updater& updater();
 
  private:
   void statusChanged(RoutingStatus status, const std::string& message);
   void rebuildMenu();
-  void createMenu();
 
   Routing coordinator_;
   RoutingStatus lastStatus_ = RoutingStatus::idle;
@@ -98,11 +102,11 @@ class AppMain : public QObject {
   std::unique_ptr<Updater> updater_;
 
   QPointer<QSystemTrayIcon> statusItem_;
-  std::unique_ptr<QMenu> menu_;
-  std::array<QAction*, kStatusMenuItemCount> actions_{};
+  QString statusIcon_;
+  std::unique_ptr<TrayMenu> trayMenu_;
+  std::unique_ptr<MenuMirror> mirror_;
   std::optional<StatusMenuModel> shownMenu_;
   std::string accessibleDescription_;
-  bool altHeld_ = false;
 };
 
 }  // namespace velmora::app

@@ -4,20 +4,22 @@ namespace velmora::app {
 
 namespace {
 
-MenuItemState action(std::string title) {
+MenuItemState action(std::string id, std::string title) {
   MenuItemState item;
+  item.id = std::move(id);
   item.title = std::move(title);
   return item;
 }
 
-MenuItemState separator() {
+MenuItemState separator(std::string id) {
   MenuItemState item;
-  item.separator = true;
+  item.id = std::move(id);
+  item.type = MenuItemType::separator;
   return item;
 }
 
-MenuItemState toggle(std::string title, bool checked) {
-  MenuItemState item = action(std::move(title));
+MenuItemState toggle(std::string id, std::string title, bool checked) {
+  MenuItemState item = action(std::move(id), std::move(title));
   item.checkable = true;
   item.checked = checked;
   return item;
@@ -27,26 +29,29 @@ MenuItemState toggle(std::string title, bool checked) {
 
 StatusMenuModel statusMenuModel(const StatusMenuInputs& inputs) {
   StatusMenuModel model;
-  auto& items = model.items;
+  model.status = inputs.status;
+  model.message = inputs.lastMessage;
+  model.iconName = statusIconName(inputs.status);
+  model.accessibleDescription = statusItemAccessibleDescription(inputs.lastMessage);
 
-  items[kStatusLine] = action(inputs.lastMessage);
-  items[kStatusLine].enabled = false;  // information only
+  MenuItemState status = action(menu_id::kStatus, inputs.lastMessage);
+  status.enabled = false;  // information only
+  MenuItemState diagnostics = action(menu_id::kDiagnostics, "Show diagnostics\u2026");
+  diagnostics.alternate = true;
+  MenuItemState updates = action(menu_id::kCheckForUpdates, "Check for Updates\u2026");
+  updates.enabled = inputs.canCheckForUpdates;
 
-  items[kFirstSeparator] = separator();
-
-  items[kAbout] = action("About Velmora");
-  items[kAbout].visible = !inputs.altHeld;
-  items[kDiagnostics] = action("Show diagnostics\u2026");
-  items[kDiagnostics].visible = inputs.altHeld;
-
-  items[kCheckForUpdates] = action("Check for Updates\u2026");
-  items[kCheckForUpdates].enabled = inputs.canCheckForUpdates;
-
-  items[kLaunchAtLogin] = toggle("Launch at login", inputs.launchAtLoginEnabled);
-  items[kSendCrashReports] = toggle("Send crash reports", inputs.crashReportingEnabled);
-
-  items[kSecondSeparator] = separator();
-  items[kQuit] = action("Quit Velmora");
+  model.items = {
+      std::move(status),
+      separator("after-status"),
+      action(menu_id::kAbout, "About Velmora"),
+      std::move(diagnostics),
+      std::move(updates),
+      toggle(menu_id::kLaunchAtLogin, "Launch at login", inputs.launchAtLoginEnabled),
+      toggle(menu_id::kSendCrashReports, "Send crash reports", inputs.crashReportingEnabled),
+      separator("before-quit"),
+      action(menu_id::kQuit, "Quit Velmora"),
+  };
   return model;
 }
 
@@ -54,30 +59,18 @@ std::string statusItemAccessibleDescription(const std::string& lastMessage) {
   return "Velmora \u2014 " + lastMessage;
 }
 
-std::size_t applyMenuChanges(const std::optional<StatusMenuModel>& shown, const StatusMenuModel& next,
-                             MenuTarget& target) {
-  std::size_t changes = 0;
-  for (std::size_t i = 0; i < next.items.size(); ++i) {
-    const MenuItemState& to = next.items[i];
-    const MenuItemState* from = shown ? &shown->items[i] : nullptr;
-    if (!from || from->title != to.title) {
-      target.setTitle(i, to.title);
-      ++changes;
-    }
-    if (!from || from->enabled != to.enabled) {
-      target.setEnabled(i, to.enabled);
-      ++changes;
-    }
-    if (to.checkable && (!from || from->checked != to.checked)) {
-      target.setChecked(i, to.checked);
-      ++changes;
-    }
-    if (!from || from->visible != to.visible) {
-      target.setVisible(i, to.visible);
-      ++changes;
-    }
+const char* statusIconName(RoutingStatus status) {
+  switch (status) {
+    case RoutingStatus::tracking:
+      return "MenuBarIcon";
+    case RoutingStatus::override:
+      return "MenuBarIcon-override";
+    case RoutingStatus::external:
+      return "MenuBarIcon-external";
+    case RoutingStatus::idle:
+      break;
   }
-  return changes;
+  return "MenuBarIcon-idle";
 }
 
 }  // namespace velmora::app

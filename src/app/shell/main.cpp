@@ -11,6 +11,7 @@
 #include "app/shell/AppMain.h"
 #include "app/shell/CommandLine.h"
 #include "app/shell/DiagnosticsText.h"
+#include "app/shell/MenuExport.h"
 #include "app/shell/QtMainQueue.h"
 #include "app/shell/ShellConfig.h"
 #include "app/shell/TerminationSignals.h"
@@ -101,6 +102,11 @@ int main(int argc, char** argv) {
     return routing;
   };
   deps.showStatusItem = !commandLine.noTray;
+  // GNOME Shell's top bar shows the menu through Velmora's extension where the
+  // session has no tray host.
+  deps.makeMenuMirror = [](velmora::app::MenuMirror::Handlers handlers) -> std::unique_ptr<velmora::app::MenuMirror> {
+    return std::make_unique<velmora::app::MenuExport>(std::move(handlers));
+  };
   deps.launchAtLogin = velmora::app::makeLaunchAtLogin();
   deps.crashReporting = velmora::app::makeCrashReporting();
   deps.makeUpdater = [] { return velmora::app::makeUpdater(); };

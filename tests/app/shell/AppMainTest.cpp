@@ -4,15 +4,18 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "QtTestApp.h"
+#include "app/shell/TrayMenu.h"
 #include "platform/Log.h"
 
 namespace velmora::app {
@@ -26,6 +29,7 @@ struct Shared {
   bool crashEnabled = true;
   bool canCheck = true;
   int toggleReads = 0;
+  int quits = 0;
   AppMain::StatusCallback handler;
   AppMain* app = nullptr;
 };
@@ -57,6 +61,12 @@ struct FakeUpdater final : Updater {
   std::function<void()> changed;
 };
 
+struct FakeMirror final : MenuMirror {
+  explicit FakeMirror(std::vector<StatusMenuModel>& published) : published(published) {}
+  void publish(const StatusMenuModel& model) override { published.push_back(model); }
+  std::vector<StatusMenuModel>& published;
+};
+
 class MemorySink final : public LogSink {
  public:
   void write(const LogRecord& record) override {
@@ -83,8 +93,7 @@ class AppMainTest : public ::testing::Test {
       routing.startRouting = [this] {
         s.events.push_back("coordinator.start");
         EXPECT_EQ(s.app->lastMessage(), "Starting\u2026");
-        ASSERT_TRUE(s.app->shownMenu());
-        EXPECT_EQ(s.app->shownMenu()->items[kStatusLine].title, "Starting\u2026");
+        EXPECT_EQ(statusLine(*s.app), "Starting\u2026");
       };
       return routing;
     };
@@ -98,15 +107,26 @@ class AppMainTest : public ::testing::Test {
     };
     deps.trayAvailable = [trayAvailable] { return trayAvailable; };
     deps.showStatusItem = showStatusItem;
+    deps.quit = [this] { ++s.quits; };
+    deps.makeMenuMirror = [this](MenuMirror::Handlers handlers) -> std::unique_ptr<MenuMirror> {
+      mirror_ = std::move(handlers);
+      return std::make_unique<FakeMirror>(published_);
+    };
     auto app = std::make_unique<AppMain>(std::move(deps));
     s.app = app.get();
     return app;
   }
 
-  QList<QAction*> actions(AppMain& app) { return app.statusMenu()->actions(); }
+  static std::string statusLine(const AppMain& app) {
+    const MenuItemState* item = app.shownMenu() ? findMenuItem(app.shownMenu()->items, menu_id::kStatus) : nullptr;
+    return item ? item->title : "(none)";
+  }
+  static bool checked(const AppMain& app, const char* id) { return findMenuItem(app.shownMenu()->items, id)->checked; }
 
   Shared s;
   FakeUpdater* updater_ = nullptr;
+  std::optional<MenuMirror::Handlers> mirror_;
+  std::vector<StatusMenuModel> published_;
 };
 
 TEST_F(AppMainTest, LaunchRunsEveryStepOnceInOrder) {
@@ -128,9 +148,9 @@ TEST_F(AppMainTest, LaunchRunsEveryStepOnceInOrder) {
 
   // The menu was drawn before the login default, so its checkmark waits for
   // the next redraw.
-  EXPECT_FALSE(app->shownMenu()->items[kLaunchAtLogin].checked);
+  EXPECT_FALSE(checked(*app, menu_id::kLaunchAtLogin));
   s.handler(RoutingStatus::tracking, "Tracking Firefox");
-  EXPECT_TRUE(app->shownMenu()->items[kLaunchAtLogin].checked);
+  EXPECT_TRUE(checked(*app, menu_id::kLaunchAtLogin));
 }
 
 TEST_F(AppMainTest, ReportsAndTogglesShowInTheOneMenu) {
@@ -138,23 +158,23 @@ TEST_F(AppMainTest, ReportsAndTogglesShowInTheOneMenu) {
   app->applicationWillFinishLaunching();
   app->applicationDidFinishLaunching();
   QMenu* menu = app->statusMenu();
-  const auto items = actions(*app);
-  ASSERT_EQ(items.size(), 9);
-  EXPECT_EQ(items[kStatusLine]->text(), "Starting\u2026");
-  EXPECT_FALSE(items[kStatusLine]->isEnabled());
-  EXPECT_TRUE(items[kSendCrashReports]->isChecked());
-  EXPECT_TRUE(items[kCheckForUpdates]->isEnabled());
+  auto item = [&](const char* id) { return app->trayMenu()->action(id); };
+  ASSERT_EQ(menu->actions().size(), 9);
+  EXPECT_EQ(item(menu_id::kStatus)->text(), "Starting\u2026");
+  EXPECT_FALSE(item(menu_id::kStatus)->isEnabled());
+  EXPECT_TRUE(item(menu_id::kSendCrashReports)->isChecked());
+  EXPECT_TRUE(item(menu_id::kCheckForUpdates)->isEnabled());
 
   int changes = 0;
-  for (QAction* action : items)
+  for (QAction* action : menu->actions())
     QObject::connect(action, &QAction::changed, [&] { ++changes; });
 
   s.handler(RoutingStatus::tracking, "\u2192 Desk\tSpeakers\nHDMI");
-  EXPECT_EQ(items[kStatusLine]->text(), "\u2192 Desk Speakers HDMI") << "one line, no shortcut column";
+  EXPECT_EQ(item(menu_id::kStatus)->text(), "\u2192 Desk Speakers HDMI") << "one line, no shortcut column";
   s.handler(RoutingStatus::external, "External output (Black & White Headphones)");
   EXPECT_EQ(app->lastStatus(), RoutingStatus::external);
   EXPECT_EQ(app->lastMessage(), "External output (Black & White Headphones)");
-  EXPECT_EQ(items[kStatusLine]->text(), "External output (Black && White Headphones)") << "no mnemonic";
+  EXPECT_EQ(item(menu_id::kStatus)->text(), "External output (Black && White Headphones)") << "no mnemonic";
   EXPECT_EQ(app->accessibleDescription(), "Velmora \u2014 External output (Black & White Headphones)");
 
   // The coordinator repeats itself twice a second; the tray must not churn
@@ -167,68 +187,114 @@ TEST_F(AppMainTest, ReportsAndTogglesShowInTheOneMenu) {
   EXPECT_EQ(app->statusMenu(), menu);
   s.crashEnabled = false;  // switched off elsewhere
   emit menu->aboutToShow();
-  EXPECT_FALSE(items[kSendCrashReports]->isChecked());
+  EXPECT_FALSE(item(menu_id::kSendCrashReports)->isChecked());
   s.crashEnabled = true;
   emit menu->aboutToShow();
 
   app->toggleCrashReporting();
-  EXPECT_FALSE(items[kSendCrashReports]->isChecked());
+  EXPECT_FALSE(item(menu_id::kSendCrashReports)->isChecked());
   app->toggleLaunchAtLogin();
-  EXPECT_FALSE(items[kLaunchAtLogin]->isChecked());
-  app->toggleLaunchAtLogin();
-  EXPECT_TRUE(items[kLaunchAtLogin]->isChecked());
+  EXPECT_FALSE(item(menu_id::kLaunchAtLogin)->isChecked());
+  item(menu_id::kLaunchAtLogin)->trigger();
+  EXPECT_TRUE(item(menu_id::kLaunchAtLogin)->isChecked());
 
-  items[kCheckForUpdates]->trigger();
+  item(menu_id::kCheckForUpdates)->trigger();
   EXPECT_EQ(s.events.back(), "updater.check");
   // A check in progress disables the item as soon as the updater says so.
   s.canCheck = false;
   ASSERT_NE(updater_, nullptr);
   ASSERT_TRUE(updater_->changed);
   updater_->changed();
-  EXPECT_FALSE(items[kCheckForUpdates]->isEnabled());
+  EXPECT_FALSE(item(menu_id::kCheckForUpdates)->isEnabled());
 
   EXPECT_EQ(menu->windowTitle(), "Velmora — External output (Black & White Headphones)");
 
-  // Ctrl+Q in the open menu quits (the application's own quit is unhooked).
-  QObject::disconnect(items[kQuit], &QAction::triggered, qApp, nullptr);
-  int quits = 0;
-  QObject::connect(items[kQuit], &QAction::triggered, [&] { ++quits; });
+  // Ctrl+Q in the open menu quits, once the key press has been handled.
   QKeyEvent ctrlQ(QEvent::KeyPress, Qt::Key_Q, Qt::ControlModifier);
   QCoreApplication::sendEvent(menu, &ctrlQ);
-  EXPECT_EQ(quits, 1);
-  EXPECT_EQ(items[kQuit]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
-  for (std::size_t i = 0; i < kQuit; ++i)
-    EXPECT_TRUE(items[i]->shortcut().isEmpty()) << i;
+  EXPECT_EQ(s.quits, 0);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(s.quits, 1);
+  for (QAction* action : menu->actions())
+    EXPECT_EQ(action->shortcut().isEmpty(), action != item(menu_id::kQuit)) << action->text().toStdString();
+  EXPECT_EQ(item(menu_id::kQuit)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+}
+
+TEST_F(AppMainTest, TheIconFollowsTheStatusKindAndChangesOnlyWithIt) {
+  auto app = makeApp();
+  app->applicationDidFinishLaunching();
+  std::vector<qint64> icons;
+  for (RoutingStatus kind :
+       {RoutingStatus::idle, RoutingStatus::tracking, RoutingStatus::override, RoutingStatus::external}) {
+    s.handler(kind, "first");
+    const qint64 icon = app->statusItem()->icon().cacheKey();
+    s.handler(kind, "second");
+    EXPECT_EQ(app->statusItem()->icon().cacheKey(), icon) << routingStatusName(kind);
+    EXPECT_EQ(std::count(icons.begin(), icons.end(), icon), 0) << routingStatusName(kind);
+    icons.push_back(icon);
+  }
+}
+
+TEST_F(AppMainTest, TheMirrorGetsEachChangeOnceAndChoosesItems) {
+  auto app = makeApp();
+  app->applicationDidFinishLaunching();
+  ASSERT_TRUE(mirror_);
+  ASSERT_EQ(published_.size(), 1u);
+  EXPECT_EQ(published_.back(), *app->shownMenu()) << "the tray and the mirror show one model";
+
+  s.handler(RoutingStatus::tracking, "Tracking VLC");
+  s.handler(RoutingStatus::tracking, "Tracking VLC");
+  app->trayMenu()->setAltHeld(true);  // the tray's own affair
+  EXPECT_EQ(published_.size(), 2u);
+  EXPECT_EQ(published_.back().message, "Tracking VLC");
+
+  // Before the top bar shows the menu, the toggles are read again.
+  s.crashEnabled = false;
+  mirror_->refresh();
+  ASSERT_EQ(published_.size(), 3u);
+  EXPECT_FALSE(findMenuItem(published_.back().items, menu_id::kSendCrashReports)->checked);
+
+  // Chosen from the top bar: run later, from the event loop.
+  mirror_->activate(menu_id::kLaunchAtLogin);
+  mirror_->activate(menu_id::kQuit);
+  EXPECT_EQ(s.quits, 0);
+  QCoreApplication::processEvents();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(s.quits, 1);
+  // The fresh install's default, turned off.
+  EXPECT_EQ(s.events.back(), "login.toggle");
+  EXPECT_FALSE(findMenuItem(published_.back().items, menu_id::kLaunchAtLogin)->checked);
 }
 
 TEST_F(AppMainTest, AltSwapsAboutForDiagnostics) {
   auto app = makeApp();
   app->applicationDidFinishLaunching();
-  const auto items = actions(*app);
-  EXPECT_TRUE(items[kAbout]->isVisible());
-  EXPECT_FALSE(items[kDiagnostics]->isVisible());
+  TrayMenu& tray = *app->trayMenu();
+  auto visible = [&](const char* id) { return tray.action(id)->isVisible(); };
+  EXPECT_TRUE(visible(menu_id::kAbout));
+  EXPECT_FALSE(visible(menu_id::kDiagnostics));
 
-  app->setAltHeld(true);
-  EXPECT_FALSE(items[kAbout]->isVisible());
-  EXPECT_TRUE(items[kDiagnostics]->isVisible());
-  EXPECT_EQ(items[kDiagnostics]->text(), "Show diagnostics\u2026");
+  tray.setAltHeld(true);
+  EXPECT_FALSE(visible(menu_id::kAbout));
+  EXPECT_TRUE(visible(menu_id::kDiagnostics));
+  EXPECT_EQ(tray.action(menu_id::kDiagnostics)->text(), "Show diagnostics\u2026");
 
   // A status report while the menu is open keeps the alternate.
   s.handler(RoutingStatus::idle, "No media playing");
-  EXPECT_TRUE(items[kDiagnostics]->isVisible());
+  EXPECT_TRUE(visible(menu_id::kDiagnostics));
 
   // Releasing Alt with the menu open brings About back.
   QKeyEvent release(QEvent::KeyRelease, Qt::Key_Alt, Qt::NoModifier);
   QCoreApplication::sendEvent(app->statusMenu(), &release);
-  EXPECT_TRUE(items[kAbout]->isVisible());
-  EXPECT_FALSE(items[kDiagnostics]->isVisible());
+  EXPECT_TRUE(visible(menu_id::kAbout));
+  EXPECT_FALSE(visible(menu_id::kDiagnostics));
   QKeyEvent press(QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
   QCoreApplication::sendEvent(app->statusMenu(), &press);
-  EXPECT_TRUE(items[kDiagnostics]->isVisible());
+  EXPECT_TRUE(visible(menu_id::kDiagnostics));
 
   emit app->statusMenu()->aboutToHide();
-  EXPECT_TRUE(items[kAbout]->isVisible());
-  EXPECT_FALSE(items[kDiagnostics]->isVisible());
+  EXPECT_TRUE(visible(menu_id::kAbout));
+  EXPECT_FALSE(visible(menu_id::kDiagnostics));
 }
 
 TEST_F(AppMainTest, WithoutATrayHostItStillRoutesAndSaysSoOnce) {
@@ -245,7 +311,7 @@ TEST_F(AppMainTest, WithoutATrayHostItStillRoutesAndSaysSoOnce) {
   EXPECT_NE(sink->messages[0].find("status item cannot be shown"), std::string::npos);
 
   s.handler(RoutingStatus::tracking, "Tracking VLC");
-  EXPECT_EQ(app->shownMenu()->items[kStatusLine].title, "Tracking VLC");
+  EXPECT_EQ(statusLine(*app), "Tracking VLC");
 }
 
 TEST_F(AppMainTest, WithoutTheStatusItemItRoutesAndMakesNoIcon) {
@@ -265,8 +331,9 @@ TEST_F(AppMainTest, WithoutTheStatusItemItRoutesAndMakesNoIcon) {
   EXPECT_EQ(sink->messages[0].find("cannot be shown"), std::string::npos);
 
   s.handler(RoutingStatus::tracking, "Tracking VLC");
-  EXPECT_EQ(app->shownMenu()->items[kStatusLine].title, "Tracking VLC");
+  EXPECT_EQ(statusLine(*app), "Tracking VLC");
   EXPECT_EQ(app->statusItem(), nullptr);
+  EXPECT_FALSE(mirror_) << "nor a menu in GNOME Shell's top bar";
 }
 
 TEST_F(AppMainTest, ReportsAfterTheShellIsGoneAreDropped) {

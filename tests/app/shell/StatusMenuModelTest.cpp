@@ -4,80 +4,104 @@
 
 #include <vector>
 
+#include "MenuSamples.h"
+
 namespace velmora::app {
 namespace {
 
 // Applies changes to a plain copy of the menu, as the real menu would.
 class FakeMenu final : public MenuTarget {
  public:
-  FakeMenu() { shown = statusMenuModel({}); }
-  void setTitle(std::size_t i, const std::string& t) override { shown.items[i].title = t, ++calls; }
-  void setEnabled(std::size_t i, bool e) override { shown.items[i].enabled = e, ++calls; }
-  void setChecked(std::size_t i, bool c) override { shown.items[i].checked = c, ++calls; }
-  void setVisible(std::size_t i, bool v) override { shown.items[i].visible = v, ++calls; }
+  void rebuild(const MenuItems& items) override { shown = items, ++rebuilds; }
+  void setTitle(const std::string& id, const std::string& t) override { find(id).title = t; }
+  void setEnabled(const std::string& id, bool e) override { find(id).enabled = e; }
+  void setChecked(const std::string& id, bool c) override { find(id).checked = c; }
+  void setVisible(const std::string& id, bool v) override { find(id).visible = v; }
 
-  StatusMenuModel shown;
+  MenuItemState& find(const std::string& id) {
+    ++calls;
+    return const_cast<MenuItemState&>(*findMenuItem(shown, id));
+  }
+
+  MenuItems shown;
   int calls = 0;
+  int rebuilds = 0;
 };
 
-std::vector<std::string> visibleTitles(const StatusMenuModel& model) {
+std::vector<std::string> visibleTitles(const MenuItems& items) {
   std::vector<std::string> titles;
-  for (const auto& item : model.items) {
-    if (item.visible) titles.push_back(item.separator ? "---" : item.title);
+  for (const auto& item : items) {
+    if (item.visible) titles.push_back(item.type == MenuItemType::separator ? "---" : item.title);
   }
   return titles;
 }
 
-TEST(StatusMenuModel, ItemsInOrderWithTheirStates) {
+TEST(StatusMenuModel, ItemsInOrderAltSwapsTheAlternate) {
   StatusMenuInputs inputs;
   inputs.lastMessage = "Starting\u2026";
   const StatusMenuModel model = statusMenuModel(inputs);
 
-  EXPECT_EQ(visibleTitles(model),
+  EXPECT_EQ(visibleTitles(presentedItems(model.items, false)),
             (std::vector<std::string>{"Starting\u2026", "---", "About Velmora", "Check for Updates\u2026",
                                       "Launch at login", "Send crash reports", "---", "Quit Velmora"}));
-  EXPECT_FALSE(model.items[kStatusLine].enabled);
-  EXPECT_FALSE(model.items[kCheckForUpdates].enabled);
-  EXPECT_FALSE(model.items[kLaunchAtLogin].checked);
-  EXPECT_FALSE(model.items[kSendCrashReports].checked);
-  EXPECT_TRUE(model.items[kAbout].enabled);
-  EXPECT_TRUE(model.items[kQuit].enabled);
+  EXPECT_EQ(visibleTitles(presentedItems(model.items, true)),
+            (std::vector<std::string>{"Starting\u2026", "---", "Show diagnostics\u2026", "Check for Updates\u2026",
+                                      "Launch at login", "Send crash reports", "---", "Quit Velmora"}));
+  // The states of each item are checked where they leave on the bus.
+  EXPECT_FALSE(findMenuItem(model.items, menu_id::kStatus)->enabled);
+  EXPECT_EQ(model.accessibleDescription, "Velmora \u2014 Starting\u2026");
+  EXPECT_EQ(model.iconName, "MenuBarIcon-idle");
 
   // A long status is shown whole.
   inputs.lastMessage = std::string(300, 'x') + " \u2192 Studio TV";
-  EXPECT_EQ(statusMenuModel(inputs).items[kStatusLine].title, inputs.lastMessage);
+  EXPECT_EQ(findMenuItem(statusMenuModel(inputs).items, menu_id::kStatus)->title, inputs.lastMessage);
 }
 
-TEST(ApplyMenuChanges, SendsOnlyDifferencesAndEndsAsAFullRebuildWould) {
+TEST(ApplyMenuChanges, SendsOnlyDifferencesAndRebuildsWhenTheShapeChanges) {
   FakeMenu menu;
-  std::optional<StatusMenuModel> shown;
-  auto show = [&](const StatusMenuInputs& inputs) {
-    const StatusMenuModel next = statusMenuModel(inputs);
+  std::optional<MenuItems> shown;
+  auto show = [&](const MenuItems& next) {
     menu.calls = 0;
+    menu.rebuilds = 0;
     const std::size_t sent = applyMenuChanges(shown, next, menu);
-    EXPECT_EQ(sent, static_cast<std::size_t>(menu.calls));
+    EXPECT_EQ(sent, static_cast<std::size_t>(menu.calls + menu.rebuilds));
     shown = next;
     EXPECT_EQ(menu.shown, next);
     return sent;
   };
-
   StatusMenuInputs inputs;
+  auto items = [&](bool alt = false) { return presentedItems(statusMenuModel(inputs).items, alt); };
+
   inputs.lastMessage = "Starting\u2026";
-  EXPECT_GT(show(inputs), 9u) << "the first drawing sets every item";
+  EXPECT_EQ(show(items()), 1u);
+  EXPECT_EQ(menu.rebuilds, 1) << "the first drawing makes the menu";
 
   inputs.lastMessage = "Tracking Firefox";
-  EXPECT_EQ(show(inputs), 1u);
-  EXPECT_EQ(show(inputs), 0u) << "a repeated report changes nothing";
+  EXPECT_EQ(show(items()), 1u);
+  EXPECT_EQ(show(items()), 0u) << "a repeated report changes nothing";
 
   inputs.launchAtLoginEnabled = true;
-  EXPECT_EQ(show(inputs), 1u);
-  inputs.altHeld = true;
-  EXPECT_EQ(show(inputs), 2u);
-  inputs.altHeld = false;
+  EXPECT_EQ(show(items()), 1u);
+  EXPECT_EQ(show(items(true)), 2u);
   inputs.canCheckForUpdates = true;
   inputs.crashReportingEnabled = true;
   inputs.lastMessage = "\u2192 Studio TV";
-  EXPECT_EQ(show(inputs), 5u);
+  EXPECT_EQ(show(items()), 5u);
+  EXPECT_EQ(menu.rebuilds, 0);
+
+  // A submenu that appears, then changes inside.
+  MenuItems withSubmenu = items();
+  withSubmenu.insert(withSubmenu.begin() + 2, test::speakersSubmenu());
+  EXPECT_EQ(show(withSubmenu), 1u);
+  EXPECT_EQ(menu.rebuilds, 1);
+  withSubmenu[2].children[0].checked = false;
+  EXPECT_EQ(show(withSubmenu), 1u);
+  EXPECT_EQ(menu.rebuilds, 0);
+  MenuItemState other = withSubmenu[2].children[0];
+  other.id = "speakers/other";
+  withSubmenu[2].children.push_back(other);
+  EXPECT_EQ(show(withSubmenu), 1u);
+  EXPECT_EQ(menu.rebuilds, 1);
 }
 
 }  // namespace

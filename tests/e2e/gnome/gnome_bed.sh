@@ -8,9 +8,12 @@
 # Source it from bash after testbed.sh, then:
 #   gbed_require            exits 77 (skip) when a needed program is missing
 #   gbed_start EXTENSION_DIR [enabled|disabled]
+#                           the extension's test build, whose test route the
+#                           bed uses (gbed_test METHOD ARGS...)
 #   gbed_start_player       mpv on the first monitor, playing
 #   gbed_move_player N      moves mpv's window onto monitor N (0 or 1)
 #   gbed_start_velmora BIN  the real program against the bed
+#   gbed_topbar             the top-bar indicator and its menu, as JSON
 # bed_stop (the EXIT trap) stops everything, helpers the Shell had the bus
 # start included.
 #
@@ -27,10 +30,11 @@ GBED_WAYLAND=velmora-e2e
 # default); logical: in logical pixels, the mode divided by the scale.
 GBED_LAYOUT=${GBED_LAYOUT:-physical}
 GBED_SHELL_PID=""
+GBED_TOOL=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/bus_tool.js
 
 gbed_require() {
   local program
-  for program in gnome-shell gdbus dbus-daemon pipewire wireplumber pipewire-pulse pactl mpv sox; do
+  for program in gnome-shell gdbus gjs jq dbus-daemon pipewire wireplumber pipewire-pulse pactl mpv sox; do
     command -v "$program" > /dev/null || {
       echo "SKIP: $program is not installed"
       exit 77
@@ -45,12 +49,17 @@ gbed_shell_call() {
   timeout 10 gdbus call --session --dest org.gnome.Shell --object-path "$path" --method "$method" "$@"
 }
 
-gbed_windows() { gbed_shell_call /co/quennet/Velmora/Shell co.quennet.Velmora.Shell.Windows 2> /dev/null; }
+# The extension's test route: gbed_test METHOD ARGS... (see bus_tool.js).
+gbed_test() { timeout 15 gjs "$GBED_TOOL" test "$@"; }
+# The real list is Velmora's alone; the test route shows the bed the same.
+gbed_windows() { gbed_test Windows 2> /dev/null; }
+gbed_topbar() { gbed_test TopBar; }
 gbed_extension_up() { gbed_windows > /dev/null; }
-gbed_shell_on_bus() {
+gbed_name_owned() {
   timeout 5 gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-    --method org.freedesktop.DBus.NameHasOwner org.gnome.Shell 2> /dev/null | grep -q true
+    --method org.freedesktop.DBus.NameHasOwner "$1" 2> /dev/null | grep -q true
 }
+gbed_shell_on_bus() { gbed_name_owned org.gnome.Shell; }
 
 gbed_start() {
   local extension=$1 enabled=${2:-enabled}
@@ -92,7 +101,7 @@ gbed_start() {
 }
 
 gbed_launch_shell() {
-  VELMORA_SHELL_TEST=1 gnome-shell --headless --wayland --no-x11 --wayland-display "$GBED_WAYLAND" \
+  gnome-shell --headless --wayland --no-x11 --wayland-display "$GBED_WAYLAND" \
     --virtual-monitor 1920x1080 --virtual-monitor 2560x1440 >> "$BED_DIR/shell.log" 2>&1 &
   GBED_SHELL_PID=$!
 }
@@ -148,7 +157,7 @@ gbed_start_player() {
 
 # "x y w h" of mpv's window as the extension reports it.
 gbed_player_frame() {
-  gbed_windows | grep -o "($BED_MPV_PID, [-0-9]*, [-0-9]*, [0-9]*, [0-9]*)" | head -n1 | tr -d '(),' | cut -d' ' -f2-
+  gbed_windows | jq -r --argjson pid "$BED_MPV_PID" 'map(select(.[0] == $pid)) | first // empty | .[1:] | join(" ")'
 }
 gbed_player_window() { [ -n "$(gbed_player_frame)" ]; }
 
@@ -157,8 +166,7 @@ gbed_player_window() { [ -n "$(gbed_player_frame)" ]; }
 gbed_move_player() {
   local x y=150
   if [ "$1" = 0 ]; then x=$((GBED_MONITOR_WIDTH[0] - 400)); else x=$((GBED_MONITOR_X[1] + 100)); fi
-  gbed_shell_call /co/quennet/Velmora/Shell co.quennet.Velmora.Shell.Test.MoveWindow "$BED_MPV_PID" "$x" "$y" \
-    > /dev/null || bed_fail "the extension could not move the window"
+  gbed_test MoveWindow "$BED_MPV_PID" "$x" "$y" > /dev/null || bed_fail "the extension could not move the window"
   bed_wait 5 gbed_player_on "$1" || bed_fail "the window did not reach monitor $1 ($(gbed_player_frame))"
 }
 
@@ -191,6 +199,7 @@ gbed_dump() {
 gbed_stop() {
   [ -n "$GBED_SHELL_PID" ] && BED_PIDS=("$GBED_SHELL_PID" "${BED_PIDS[@]}")
   GBED_SHELL_PID=""
+GBED_TOOL=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/bus_tool.js
   local dir=$BED_DIR
   BED_KEEP=1 bed_stop
   # Helpers the bus started for the Shell (accessibility, settings portals)

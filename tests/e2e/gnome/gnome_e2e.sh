@@ -48,6 +48,11 @@ setUp() {
 
 check_follow() {
   setUp
+  # Nobody else on the bus may read the window list.
+  local refused
+  refused=$(gbed_shell_call /co/quennet/Velmora/Shell co.quennet.Velmora.Shell.Windows 2>&1) &&
+    bed_fail "another client read the window list: $refused"
+  grep -q AccessDenied <<< "$refused" || bed_fail "another client's Windows() was not refused: $refused"
   gbed_move_player 0
   expectDefault "${BED_SINKS[0]}" "window moved back to the scaled monitor"
   gbed_move_player 1
@@ -67,8 +72,8 @@ check_override() {
   afterQuietWindow
   bed_set_default "${BED_SINKS[0]}" || bed_fail "could not pick ${BED_SINKS[0]} by hand"
   expectDefaultHolds "${BED_SINKS[0]}" "speakers picked by hand while the window stays"
-  gbed_shell_call /co/quennet/Velmora/Shell co.quennet.Velmora.Shell.Test.MoveWindow "$BED_MPV_PID" \
-    $((GBED_MONITOR_X[1] + 600)) 300 > /dev/null || bed_fail "could not move the window within its monitor"
+  gbed_test MoveWindow "$BED_MPV_PID" $((GBED_MONITOR_X[1] + 600)) 300 > /dev/null ||
+    bed_fail "could not move the window within its monitor"
   expectDefaultHolds "${BED_SINKS[0]}" "window moved within its monitor"
   gbed_move_player 0
   # The default already is this monitor's speakers: hold long enough for
@@ -133,6 +138,81 @@ check_restart() {
   gbed_move_player 0
   expectDefault "${BED_SINKS[0]}" "window moved back after the Shell restarted"
   expectAlive "after routing on the new Shell"
+}
+
+topbarIs() { [ "$(gbed_topbar | jq -r "$1")" = "$2" ]; }
+topbarShown() { topbarIs .shown true; }
+topbarHidden() { topbarIs .shown false; }
+
+# The top bar's menu as drawn is velmora's, as its tray shows it without Alt.
+expectTopBarMenu() {
+  local topbar
+  topbar=$(gbed_topbar) || bed_fail "no answer from the test route"
+  jq -e '.menu == (.layout | map({id, type, title, enabled, checked, visible: (.visible and (.alternate | not))}))' \
+    <<< "$topbar" > /dev/null || bed_fail "the top-bar menu is not velmora's: $topbar"
+  jq -e '[.menu[] | select(.visible) | .title][1:] == ["", "About Velmora", "Check for Updates\u2026",
+    "Launch at login", "Send crash reports", "", "Quit Velmora"] and .accessibleName == "Velmora \u2014 " + .menu[0].title' \
+    <<< "$topbar" > /dev/null || bed_fail "the top-bar menu lacks velmora's items: $topbar"
+}
+
+# No tray host: the extension shows velmora's menu in the top bar, with its
+# items and states, its icon following the status; a toggle and Quit work
+# through it.
+check_topbar() {
+  gbed_start "$extension" enabled
+  startVelmora
+  bed_wait "$SOON" topbarShown || bed_fail "no indicator in the top bar: $(gbed_topbar)"
+  expectTopBarMenu
+  topbarIs .icon MenuBarIcon-idle || bed_fail "not the idle icon: $(gbed_topbar)"
+  # A fresh install turns launch at login on.
+  bed_wait "$SOON" topbarIs '.menu[] | select(.id == "launch-at-login") | .checked' true ||
+    bed_fail "launch at login is not checked: $(gbed_topbar)"
+  gbed_test ActivateTopBarItem launch-at-login > /dev/null || bed_fail "could not choose launch at login"
+  bed_wait "$SOON" topbarIs '.menu[] | select(.id == "launch-at-login") | .checked' false ||
+    bed_fail "launch at login was not turned off: $(gbed_topbar)"
+  # Alt held with the menu open shows the diagnostics instead of About.
+  gbed_test OpenTopBarMenu
+  gbed_test PressAlt true
+  bed_wait "$SOON" topbarIs '[.menu[] | select(.visible) | .title][2]' "Show diagnostics$(printf '\u2026')" ||
+    bed_fail "Alt did not show the diagnostics: $(gbed_topbar)"
+  gbed_test PressAlt false
+  bed_wait "$SOON" topbarIs '[.menu[] | select(.visible) | .title][2]' "About Velmora" ||
+    bed_fail "releasing Alt did not bring About back: $(gbed_topbar)"
+  gbed_start_player
+  bed_wait "$SOON" topbarIs .icon MenuBarIcon || bed_fail "the icon does not show tracking: $(gbed_topbar)"
+  expectTopBarMenu
+  gbed_test ActivateTopBarItem quit > /dev/null || bed_fail "could not choose Quit"
+  bed_wait "$SOON" bed_gone "$BED_VELMORA_PID" || bed_fail "velmora did not quit"
+  local status=0
+  wait "$BED_VELMORA_PID" || status=$?
+  BED_VELMORA_PID=""
+  [ "$status" = 0 ] || bed_fail "velmora quit with status $status"
+  bed_wait "$SOON" topbarHidden || bed_fail "the indicator stayed after velmora quit"
+}
+
+# Where a tray host exists the top bar shows nothing; the indicator comes
+# when the host goes, goes when velmora is killed and comes back with it.
+check_indicator() {
+  gbed_start "$extension" enabled
+  gjs "$GBED_TOOL" own org.kde.StatusNotifierWatcher &
+  local host=$!
+  BED_PIDS+=("$host")
+  bed_wait "$SOON" gbed_name_owned org.kde.StatusNotifierWatcher || bed_fail "the stand-in tray host did not start"
+  startVelmora
+  bed_wait "$SOON" gbed_name_owned co.quennet.Velmora || bed_fail "velmora did not offer its menu"
+  local tries=$((HOLD * 10))
+  while ((tries-- > 0)); do
+    topbarHidden || bed_fail "an indicator beside a tray host: $(gbed_topbar)"
+    sleep 0.1
+  done
+  kill "$host"
+  bed_wait "$SOON" topbarShown || bed_fail "no indicator once the tray host left"
+  kill -9 "$BED_VELMORA_PID"
+  bed_reap "$BED_VELMORA_PID"
+  bed_wait "$SOON" topbarHidden || bed_fail "the indicator stayed after velmora was killed"
+  startVelmora
+  bed_wait "$SOON" topbarShown || bed_fail "no indicator once velmora was back"
+  expectTopBarMenu
 }
 
 declare -F "check_$scenario" > /dev/null || {

@@ -3,11 +3,7 @@
 // KWin and from anyone else, a KWin restart, and a KWin that refuses or is
 // missing. Skipped where dbus-daemon is not installed.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
@@ -22,8 +18,7 @@
 #include <thread>
 
 #include "platform/linux/kde/KWinScriptClient.h"
-
-extern char** environ;
+#include "support/PrivateBus.h"
 
 namespace velmora::linuxos {
 namespace {
@@ -31,57 +26,8 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(20ms);
-  }
-  return condition();
-}
-
-// A private dbus-daemon; DBUS_SESSION_BUS_ADDRESS points at it while it lives.
-class PrivateBus {
- public:
-  PrivateBus() {
-    char pattern[] = "/tmp/velmora-kwin-bus-XXXXXX";
-    if (!mkdtemp(pattern)) return;
-    dir_ = pattern;
-    const std::string socket = (dir_ / "bus").string();
-    const std::string address = "--address=unix:path=" + socket;
-    std::vector<std::string> args = {"/usr/bin/dbus-daemon", "--session", "--nofork", "--nopidfile", address};
-    std::vector<char*> argv;
-    for (auto& a : args)
-      argv.push_back(a.data());
-    argv.push_back(nullptr);
-    // Its notes (it cannot raise its file limit in a container) would only clutter the output.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    if (pid_ > 0 && waitFor([&] { return fs::exists(socket); }, 5s)) {
-      setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + socket).c_str(), 1);
-      up_ = true;
-    }
-  }
-  ~PrivateBus() {
-    unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    std::error_code ignored;
-    if (!dir_.empty()) fs::remove_all(dir_, ignored);
-  }
-  bool up() const { return up_; }
-  fs::path dir() const { return dir_; }
-
- private:
-  fs::path dir_;
-  pid_t pid_ = -1;
-  bool up_ = false;
-};
+using test::PrivateBus;
+using test::waitFor;
 
 // Plays KWin's part: owns org.kde.KWin, loads scripts, and when one runs,
 // sends the report given to it to the bus name written in the script.
@@ -215,7 +161,7 @@ const std::string kReport5 = R"({"api":5,"windows":[[43,1300,20,640,480,true],[4
 class KWinScriptBusTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (::access("/usr/bin/dbus-daemon", X_OK) != 0) GTEST_SKIP() << "dbus-daemon is not installed";
+    if (!PrivateBus::available()) GTEST_SKIP() << "dbus-daemon is not installed";
     bus_ = std::make_unique<PrivateBus>();
     ASSERT_TRUE(bus_->up()) << "the private bus did not start";
   }

@@ -12,8 +12,10 @@ std::string connectedLine(std::uint32_t version) {
 }  // namespace
 
 ExtensionLink::Actions ExtensionLink::shellAppeared() {
+  if (state_ == State::nameTaken) return {};
   state_ = State::checking;
   graceUsed_ = false;
+  refusalGraceUsed_ = false;
   Actions actions;
   actions.probe = true;
   return actions;
@@ -21,7 +23,7 @@ ExtensionLink::Actions ExtensionLink::shellAppeared() {
 
 ExtensionLink::Actions ExtensionLink::shellVanished() {
   Actions actions;
-  if (state_ == State::noShell) return actions;
+  if (state_ == State::noShell || state_ == State::nameTaken) return actions;
   state_ = State::noShell;
   declared_ = State::connected;
   actions.clearWindows = true;
@@ -33,7 +35,7 @@ ExtensionLink::Actions ExtensionLink::changedSignal() {
   Actions actions;
   // A failing extension signals as often as windows change; it is asked
   // again when its back-off ends.
-  if (state_ == State::failing) return actions;
+  if (state_ == State::failing || state_ == State::nameTaken) return actions;
   if (state_ == State::connected) {
     actions.readWindows = true;
   } else {
@@ -48,7 +50,7 @@ ExtensionLink::Actions ExtensionLink::changedSignal() {
 
 ExtensionLink::Actions ExtensionLink::versionRead(std::optional<std::uint32_t> version) {
   Actions actions;
-  if (state_ == State::noShell) return actions;
+  if (state_ == State::noShell || state_ == State::nameTaken) return actions;
   if (!version) {
     if (!graceUsed_) {
       graceUsed_ = true;
@@ -101,6 +103,23 @@ ExtensionLink::Actions ExtensionLink::windowsFailed(const std::string& reason) {
   return actions;
 }
 
+ExtensionLink::Actions ExtensionLink::windowsRefused() {
+  if (state_ != State::connected) return {};
+  if (refusalGraceUsed_) return declare(State::refused, std::nullopt);
+  // The extension sends Changed once it knows us: wait for it a while.
+  refusalGraceUsed_ = true;
+  state_ = State::grace;
+  Actions actions;
+  actions.clearWindows = true;
+  actions.armGrace = kGrace;
+  return actions;
+}
+
+ExtensionLink::Actions ExtensionLink::nameRefused() {
+  if (state_ == State::nameTaken) return {};
+  return declare(State::nameTaken, std::nullopt);
+}
+
 ExtensionLink::Actions ExtensionLink::graceExpired() {
   Actions actions;
   if (state_ != State::grace && state_ != State::failing) return actions;
@@ -120,6 +139,18 @@ ExtensionLink::Actions ExtensionLink::declare(State problem, std::optional<std::
   if (version) version_ = *version;
   if (again) return actions;
   const std::string extension = std::string("GNOME Shell extension ") + kExtensionUuid;
+  if (problem == State::refused || problem == State::nameTaken) {
+    actions.log.push_back(problem == State::refused
+                              ? std::string("GNOME Shell extension ") + kExtensionUuid +
+                                    " refuses the window list to Velmora; windows cannot be followed"
+                              : std::string("the name ") + kWindowsReaderName +
+                                    " is held by another program; windows cannot be followed");
+    if (!told_) {
+      told_ = true;
+      actions.tellUser = refusalMessage(problem);
+    }
+    return actions;
+  }
   if (problem == State::missing)
     actions.log.push_back(extension +
                           " is not running (not installed, disabled or failed); windows cannot be followed until it "
@@ -158,6 +189,10 @@ std::string ExtensionLink::describe() const {
     case State::failing:
       return prefix + "extension " + kExtensionUuid +
              " cannot list windows on this GNOME Shell: install the one that came with Velmora";
+    case State::refused:
+      return prefix + "extension " + kExtensionUuid + " refuses the window list: log out and in again";
+    case State::nameTaken:
+      return prefix + "the name " + kWindowsReaderName + " is held by another program (is Velmora running twice?)";
   }
   return prefix;
 }
@@ -184,6 +219,18 @@ std::string ExtensionLink::failingMessage() {
   return "Velmora's GNOME Shell extension is running but cannot list your windows on this GNOME Shell. Install "
          "the extension that came with this Velmora, then log out and log in again.\n\n"
          "Until then Velmora keeps running, but cannot tell which display shows your player.";
+}
+
+std::string ExtensionLink::refusalMessage(State problem) {
+  std::string text =
+      problem == State::nameTaken
+          ? std::string("Another program holds Velmora's name on the session bus (") + kWindowsReaderName +
+                "), so GNOME Shell will not tell this Velmora where windows are. Perhaps Velmora is running "
+                "twice: quit the other one, then start Velmora again."
+          : std::string(
+                "Velmora's GNOME Shell extension refuses to tell Velmora where windows are. Log out and "
+                "log in again, so that the extension and Velmora start afresh.");
+  return text + "\n\nUntil then Velmora keeps running, but cannot tell which display shows your player.";
 }
 
 }  // namespace velmora::linuxos::gnome

@@ -23,12 +23,15 @@
 namespace velmora::linuxos::gnome {
 
 inline constexpr const char* kExtensionUuid = "velmora@quennet.co";
+// The name Velmora holds on the session bus; the extension tells the window
+// list to its owner alone.
+inline constexpr const char* kWindowsReaderName = "co.quennet.Velmora.Windows";
 // The interface versions of the extension this build speaks.
 inline constexpr std::uint32_t kKnownExtensionVersion = 1;
 
 class ExtensionLink {
  public:
-  enum class State { noShell, checking, grace, connected, missing, unknownVersion, failing };
+  enum class State { noShell, checking, grace, connected, missing, unknownVersion, failing, refused, nameTaken };
 
   static constexpr std::chrono::milliseconds kGrace{10000};
 
@@ -51,6 +54,12 @@ class ExtensionLink {
   Actions windowsRead();
   // reason: the bus error, for the log.
   Actions windowsFailed(const std::string& reason = {});
+  // The extension refused the list: it does not take us for the owner of
+  // kWindowsReaderName (yet: it learns of a new owner a moment later).
+  Actions windowsRefused();
+  // kWindowsReaderName could not be had; nothing is read for the rest of the
+  // run.
+  Actions nameRefused();
   Actions graceExpired();
 
   State state() const { return state_; }
@@ -62,6 +71,8 @@ class ExtensionLink {
   static std::string userMessage(std::optional<std::uint32_t> unknownVersion);
   // What the user is told about an extension that cannot list windows.
   static std::string failingMessage();
+  // What the user is told when the list is refused or the name is taken.
+  static std::string refusalMessage(State problem);
 
  private:
   Actions declare(State problem, std::optional<std::uint32_t> version, const std::string& reason = {});
@@ -70,6 +81,9 @@ class ExtensionLink {
   // The problem last logged; connected when none since the last success.
   State declared_ = State::connected;
   bool graceUsed_ = false;
+  // The refusal's grace, once per Shell: a connection that is refused again
+  // after its version was read is not given another.
+  bool refusalGraceUsed_ = false;
   bool told_ = false;
   // Whether Windows() answered since the version was last read.
   bool listedSinceProbe_ = false;

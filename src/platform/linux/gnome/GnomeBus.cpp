@@ -85,6 +85,7 @@ struct GnomeBus::Loop {
   static int onShellOwner(sd_bus_message* m, void* u, sd_bus_error*) { return onGetNameOwner(m, u, kShellName); }
   static int onMutterOwner(sd_bus_message* m, void* u, sd_bus_error*) { return onGetNameOwner(m, u, kMutterName); }
   static int onChanged(sd_bus_message* m, void* userdata, sd_bus_error*);
+  static int onNameRequested(sd_bus_message* m, void* userdata, sd_bus_error*);
   static int onMonitorsChanged(sd_bus_message* m, void* userdata, sd_bus_error*);
 };
 
@@ -153,6 +154,10 @@ int GnomeBus::Loop::onVersion(sd_bus_message* m, void* userdata, sd_bus_error*) 
 int GnomeBus::Loop::onWindows(sd_bus_message* m, void* userdata, sd_bus_error*) {
   Loop& l = self(userdata);
   const bool newer = l.windowsCall.answered();
+  if (sd_bus_message_is_method_error(m, SD_BUS_ERROR_ACCESS_DENIED)) {
+    l.apply(l.link.windowsRefused());
+    return 0;
+  }
   std::optional<std::vector<ShellWindow>> windows;
   if (!sd_bus_message_is_method_error(m, nullptr)) windows = gnome::readWindows(m);
   if (!windows) {
@@ -229,6 +234,19 @@ int GnomeBus::Loop::onChanged(sd_bus_message* m, void* userdata, sd_bus_error*) 
   return 0;
 }
 
+// The extension tells the window list to the owner of this name alone.
+int GnomeBus::Loop::onNameRequested(sd_bus_message* m, void* userdata, sd_bus_error*) {
+  Loop& l = self(userdata);
+  std::uint32_t result = 0;
+  if (!sd_bus_message_is_method_error(m, nullptr) && sd_bus_message_read(m, "u", &result) >= 0 &&
+      result == 1 /* DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER */)
+    return 0;
+  gnomeLog().info("GNOME: could not own %s: %s",
+                  {kWindowsReaderName, result ? "held by another program" : errorText(m)});
+  l.apply(l.link.nameRefused());
+  return 0;
+}
+
 int GnomeBus::Loop::onMonitorsChanged(sd_bus_message* m, void* userdata, sd_bus_error*) {
   Loop& l = self(userdata);
   const char* sender = sd_bus_message_get_sender(m);
@@ -260,6 +278,12 @@ bool GnomeBus::Loop::start() {
            "',interface='org.gnome.Mutter.DisplayConfig',member='MonitorsChanged'",
        &Loop::onMonitorsChanged},
   };
+  // Before anything is read, so the extension knows us by the time we ask.
+  r = sd_bus_request_name_async(bus, nullptr, kWindowsReaderName, 0, &Loop::onNameRequested, this);
+  if (r < 0) {
+    gnomeLog().info("GNOME: could not ask for %s (error %d)", {kWindowsReaderName, -r});
+    apply(link.nameRefused());
+  }
   for (const auto& match : matches) {
     r = sd_bus_add_match(bus, nullptr, match.rule.c_str(), match.handler, this);
     if (r < 0) {

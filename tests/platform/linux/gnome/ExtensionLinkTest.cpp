@@ -9,7 +9,7 @@ using State = ExtensionLink::State;
 
 // One event and what must follow from it.
 struct Step {
-  // appeared, vanished, changed, version:N, noversion, windowsRead, windowsFailed, grace
+  // appeared, vanished, changed, version:N, noversion, windowsRead, windowsFailed, refused, nameTaken, grace
   std::string event;
   State state;
   bool probe = false;
@@ -27,6 +27,8 @@ ExtensionLink::Actions run(ExtensionLink& link, const std::string& event) {
   if (event.rfind("version:", 0) == 0) return link.versionRead(static_cast<std::uint32_t>(std::stoul(event.substr(8))));
   if (event == "windowsRead") return link.windowsRead();
   if (event == "windowsFailed") return link.windowsFailed("org.gnome.Shell.Error");
+  if (event == "refused") return link.windowsRefused();
+  if (event == "nameTaken") return link.nameRefused();
   if (event == "grace") return link.graceExpired();
   ADD_FAILURE() << "unknown event " << event;
   return {};
@@ -108,6 +110,35 @@ TEST(ExtensionLinkTest, FollowsTheExtensionThroughItsLife) {
            {"windowsRead", State::connected, false, false, false, false, 1},
            {"changed", State::connected, false, true},
        });
+  play("a refused list waits for the extension to learn our name, then is told once and not asked again",
+       {
+           {"appeared", State::checking, true},
+           {"version:1", State::connected, false, true, false, false, 1},
+           {"refused", State::grace, false, false, true},
+           // The extension now knows us.
+           {"changed", State::checking, true},
+           {"version:1", State::connected, false, true, false, false, 1},
+           {"refused", State::refused, false, false, false, true, 1},
+           {"grace", State::refused},
+           {"refused", State::refused},
+       });
+  play("a refusal that outlasts the grace", {
+                                                {"appeared", State::checking, true},
+                                                {"version:1", State::connected, false, true, false, false, 1},
+                                                {"refused", State::grace, false, false, true},
+                                                {"grace", State::checking, true},
+                                                {"version:1", State::connected, false, true, false, false, 1},
+                                                {"refused", State::refused, false, false, false, true, 1},
+                                            });
+  play("a name held by another program: told once, nothing is asked",
+       {
+           {"nameTaken", State::nameTaken, false, false, false, true, 1},
+           {"appeared", State::nameTaken},
+           {"changed", State::nameTaken},
+           {"version:1", State::nameTaken},
+           {"vanished", State::nameTaken},
+           {"nameTaken", State::nameTaken},
+       });
   play("answers that come after the Shell left are ignored",
        {
            {"appeared", State::checking, true},
@@ -127,6 +158,7 @@ TEST(ExtensionLinkTest, TellsTheUserWhatToDo) {
     EXPECT_NE(text.find("log out"), std::string::npos) << text;
   }
   EXPECT_NE(version.find("version 9"), std::string::npos) << version;
+  EXPECT_NE(ExtensionLink::refusalMessage(State::nameTaken).find("co.quennet.Velmora.Windows"), std::string::npos);
 
   ExtensionLink link;
   EXPECT_NE(link.describe().find("waiting for GNOME Shell"), std::string::npos);
