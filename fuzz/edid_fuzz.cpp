@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <span>
 
-#include "platform/linux/x11/Edid.h"
+#include "platform/linux/common/Edid.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto name = velmora::linuxos::edidProductName(std::span<const std::uint8_t>(data, size));

@@ -6,7 +6,7 @@
 //
 // One file serves both scripting APIs: Plasma 5 (clientList, a stacking
 // order per client) and Plasma 6 (windowList, workspace.stackingOrder,
-// VirtualDesktop objects).
+// VirtualDesktop objects, and from 6.7 a current desktop per screen).
 
 const destination = "@VELMORA_BUS_NAME@";
 const objectPath = "/org/velmora/KWinReports";
@@ -18,8 +18,21 @@ const reportIntervalMs = 50;
 
 const plasma6 = typeof workspace.windowList === "function";
 
-function connect(signal, handler) {
+// The signals each API offers that can change a report. Neither has a
+// workspace-wide stacking signal: each window has its own.
+const workspaceSignals = plasma6
+  ? { added: "windowAdded", removed: "windowRemoved", others: ["windowActivated", "currentDesktopChanged", "currentActivityChanged"] }
+  : { added: "clientAdded", removed: "clientRemoved", others: ["clientActivated", "currentDesktopChanged", "currentActivityChanged"] };
+const windowSignals = plasma6
+  ? ["frameGeometryChanged", "stackingOrderChanged", "minimizedChanged", "hiddenChanged", "desktopsChanged", "activitiesChanged", "outputChanged"]
+  : ["frameGeometryChanged", "stackingOrderChanged", "minimizedChanged", "hiddenChanged", "desktopChanged", "activitiesChanged", "screenChanged", "windowShown", "windowHidden"];
+
+// A signal the API lacks is said in KWin's log rather than skipped in
+// silence, so an API that changes shows.
+function connect(owner, name, handler) {
+  const signal = owner[name];
   if (signal && typeof signal.connect === "function") signal.connect(handler);
+  else print("velmora-windows: KWin offers no signal " + name);
 }
 
 function allWindows() {
@@ -46,10 +59,20 @@ function isApplicationWindow(w) {
   return w.normalWindow || w.dialog;
 }
 
+// With desktops switched per screen (Plasma 6.7), the desktop shown where
+// the window is; else the one desktop shown everywhere.
+function currentDesktopOf(w) {
+  if (typeof workspace.currentDesktopForScreen === "function" && w.output) {
+    const current = workspace.currentDesktopForScreen(w.output);
+    if (current) return current;
+  }
+  return workspace.currentDesktop;
+}
+
 function onCurrentDesktop(w) {
   if (w.onAllDesktops) return true;
   if (plasma6) {
-    const current = workspace.currentDesktop;
+    const current = currentDesktopOf(w);
     const desktops = w.desktops || [];
     if (desktops.length === 0) return true;
     for (let i = 0; i < desktops.length; i++) {
@@ -69,8 +92,12 @@ function onCurrentActivity(w) {
   return Array.prototype.indexOf.call(activities, current) >= 0;
 }
 
+// "Show desktop" hides every application window without a property to read
+// it by; KWin's own showingDesktop says whether it is on.
+let showingDesktop = false;
+
 function isOnScreen(w) {
-  return !w.minimized && !w.hidden && onCurrentDesktop(w) && onCurrentActivity(w);
+  return !w.minimized && !w.hidden && !showingDesktop && onCurrentDesktop(w) && onCurrentActivity(w);
 }
 
 function finite(value) {
@@ -104,7 +131,7 @@ const timer = typeof QTimer === "function" ? new QTimer() : null;
 if (timer) {
   timer.singleShot = true;
   timer.interval = reportIntervalMs;
-  connect(timer.timeout, send);
+  connect(timer, "timeout", send);
 }
 
 function changed() {
@@ -112,17 +139,26 @@ function changed() {
   else if (!timer.active) timer.start();
 }
 
+// Asked again whenever a window is hidden or shown for it (Plasma 6), and on
+// activations, which end it.
+function askShowingDesktop() {
+  callDBus("org.kde.KWin", "/KWin", "org.freedesktop.DBus.Properties", "Get", "org.kde.KWin", "showingDesktop", (value) => {
+    const showing = value === true;
+    if (showing === showingDesktop) return;
+    showingDesktop = showing;
+    changed();
+  });
+}
+
+function activated() {
+  askShowingDesktop();
+  changed();
+}
+
 function watch(w) {
   if (!w) return;
-  connect(w.frameGeometryChanged, changed);
-  connect(w.stackingOrderChanged, changed);
-  connect(w.minimizedChanged, changed);
-  connect(w.desktopChanged, changed);
-  connect(w.desktopsChanged, changed);
-  connect(w.activitiesChanged, changed);
-  connect(w.hiddenChanged, changed);
-  connect(w.windowShown, changed);
-  connect(w.windowHidden, changed);
+  for (let i = 0; i < windowSignals.length; i++) connect(w, windowSignals[i], changed);
+  if (plasma6) connect(w, "hiddenByShowDesktopChanged", askShowingDesktop);
 }
 
 function added(w) {
@@ -133,21 +169,13 @@ function added(w) {
 const existing = allWindows();
 for (let i = 0; i < existing.length; i++) watch(existing[i]);
 
-if (plasma6) {
-  connect(workspace.windowAdded, added);
-  connect(workspace.windowRemoved, changed);
-  connect(workspace.windowActivated, changed);
-} else {
-  connect(workspace.clientAdded, added);
-  connect(workspace.clientRemoved, changed);
-  connect(workspace.clientActivated, changed);
-  connect(workspace.clientMinimized, changed);
-  connect(workspace.clientUnminimized, changed);
+connect(workspace, workspaceSignals.added, added);
+connect(workspace, workspaceSignals.removed, changed);
+for (let i = 0; i < workspaceSignals.others.length; i++) {
+  const name = workspaceSignals.others[i];
+  connect(workspace, name, name === "windowActivated" || name === "clientActivated" ? activated : changed);
 }
-connect(workspace.stackingOrderChanged, changed);
-connect(workspace.currentDesktopChanged, changed);
-connect(workspace.currentActivityChanged, changed);
-connect(workspace.screensChanged, changed);
 
 // The first report goes at once, so Velmora knows the script runs.
 send();
+askShowingDesktop();

@@ -1,6 +1,6 @@
 // Against a real Xvfb when one is installed: screens from RandR monitors with
-// an EDID name, the window list without a window manager, and a server that
-// goes away and comes back.
+// an EDID name, the window list without a window manager kept by events, and
+// a server that goes away and comes back.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/randr.h>
-#include <xcb/res.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -205,12 +204,15 @@ TEST(X11Server, ScreensWindowsAndReconnection) {
   auto* sync = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
   std::free(sync);
 
-  const auto windows = client.windows();
-  ASSERT_TRUE(windows);
+  // The client learns of them by events, a moment after the server.
   std::vector<WindowListEntry> ours;
-  for (const auto& w : *windows) {
-    const auto owner = toInt32(w.ownerPID);
-    if (owner == 4242 || owner == getpid()) ours.push_back(w);
+  for (int i = 0; i < 250 && ours.size() != 3; ++i) {
+    if (i > 0) std::this_thread::sleep_for(20ms);
+    ours.clear();
+    for (const auto& w : client.windows().value_or(std::vector<WindowListEntry>{})) {
+      const auto owner = toInt32(w.ownerPID);
+      if (owner == 4242 || owner == getpid()) ours.push_back(w);
+    }
   }
   ASSERT_EQ(ours.size(), 3u);
   EXPECT_EQ(toBool(ours[0].isOnscreen), false);
@@ -228,37 +230,17 @@ TEST(X11Server, ScreensWindowsAndReconnection) {
   EXPECT_EQ(client.windows(getpid())->size(), 2u);
   EXPECT_TRUE(client.windows(-1)->empty());
 
-  // The server drops one of the client's two connections, as XKillClient on
-  // its event window does: the client drops the other too and connects afresh.
-  const xcb_res_client_id_spec_t everyone{0, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-  auto* ids = xcb_res_query_client_ids_reply(c, xcb_res_query_client_ids(c, 1, &everyone), nullptr);
-  ASSERT_TRUE(ids);
-  std::vector<std::uint32_t> ourBases;
-  for (auto it = xcb_res_query_client_ids_ids_iterator(ids); it.rem; xcb_res_client_id_value_next(&it)) {
-    const auto& [clientId, length] = *it.data;
-    if (length >= 1 && *xcb_res_client_id_value_value(it.data) == static_cast<std::uint32_t>(getpid()) &&
-        clientId.client != xcb_get_setup(c)->resource_id_base)
-      ourBases.push_back(clientId.client);
+  // A window moved by another client is seen there without a read of ours.
+  const std::uint32_t place[] = {700, 500};
+  xcb_configure_window(c, back, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, place);
+  xcb_flush(c);
+  std::optional<Rect> moved;
+  for (int i = 0; i < 250 && moved != Rect{700, 500, 300, 200}; ++i) {
+    if (i > 0) std::this_thread::sleep_for(20ms);
+    const auto list = client.windows(4242);
+    moved = list && list->size() == 1 ? toRect(list->front().bounds) : std::nullopt;
   }
-  std::free(ids);
-  ASSERT_EQ(ourBases.size(), 2u);
-  auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
-  ASSERT_TRUE(tree);
-  std::optional<xcb_window_t> eventWindow;
-  const xcb_window_t* children = xcb_query_tree_children(tree);
-  for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
-    const std::uint32_t base = children[i] & ~xcb_get_setup(c)->resource_id_mask;
-    if (std::find(ourBases.begin(), ourBases.end(), base) != ourBases.end()) eventWindow = children[i];
-  }
-  std::free(tree);
-  ASSERT_TRUE(eventWindow);
-  xcb_kill_client(c, *eventWindow);
-  std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-  for (int i = 0; i < 250 && capture->count("X server connection restored") == 0; ++i)
-    std::this_thread::sleep_for(20ms);
-  EXPECT_EQ(capture->count("X server connection lost"), 1u);
-  EXPECT_TRUE(client.connected());
-  EXPECT_TRUE(client.windows()) << "no reconnection after one connection was dropped";
+  EXPECT_EQ(moved, (Rect{700, 500, 300, 200}));
   xcb_disconnect(c);
 
   // The server goes away: reads give nothing, and the loss is logged once.
@@ -270,7 +252,7 @@ TEST(X11Server, ScreensWindowsAndReconnection) {
   EXPECT_FALSE(client.windows());
   EXPECT_TRUE(client.screens().empty());
   std::this_thread::sleep_for(600ms);
-  EXPECT_EQ(capture->count("X server connection lost"), 2u);
+  EXPECT_EQ(capture->count("X server connection lost"), 1u);
 
   // It comes back on the same display: the client reconnects by itself.
   server = std::make_unique<Xvfb>(display);
@@ -278,7 +260,7 @@ TEST(X11Server, ScreensWindowsAndReconnection) {
     std::this_thread::sleep_for(20ms);
   EXPECT_TRUE(client.connected());
   EXPECT_TRUE(client.windows());
-  EXPECT_EQ(capture->count("X server connection restored"), 2u);
+  EXPECT_EQ(capture->count("X server connection restored"), 1u);
   setLogSink(nullptr);
 }
 

@@ -10,6 +10,24 @@ const scriptPath = process.argv[2];
 const busName = ":1.42";
 const source = fs.readFileSync(scriptPath, "utf8").split("@VELMORA_BUS_NAME@").join(busName);
 
+// The signals the scripting objects offer, as KWin 5.27, 6.3 and 6.7 list
+// them (those that concern windows on screen); the fakes have these and no
+// others, so a signal the script hooks that KWin lacks fails the tests.
+const apiSignals = {
+  5: {
+    workspace: ["clientAdded", "clientRemoved", "clientActivated", "clientMinimized", "clientUnminimized",
+      "currentDesktopChanged", "currentActivityChanged", "numberScreensChanged", "screenResized"],
+    window: ["frameGeometryChanged", "stackingOrderChanged", "minimizedChanged", "hiddenChanged", "desktopChanged",
+      "activitiesChanged", "screenChanged", "windowShown", "windowHidden", "clientMinimized", "clientUnminimized"],
+  },
+  6: {
+    workspace: ["windowAdded", "windowRemoved", "windowActivated", "currentDesktopChanged", "currentActivityChanged",
+      "screensChanged", "desktopsChanged"],
+    window: ["frameGeometryChanged", "stackingOrderChanged", "minimizedChanged", "hiddenChanged", "desktopsChanged",
+      "activitiesChanged", "outputChanged", "hiddenByShowDesktopChanged"],
+  },
+};
+
 function signal() {
   const handlers = [];
   return {
@@ -17,6 +35,11 @@ function signal() {
     emit: (...args) => handlers.forEach((h) => h(...args)),
     count: () => handlers.length,
   };
+}
+
+function withSignals(object, names) {
+  for (const name of names) object[name] = signal();
+  return object;
 }
 
 class FakeTimer {
@@ -38,37 +61,50 @@ class FakeTimer {
   }
 }
 
-function window(fields) {
-  const w = Object.assign(
-    {
-      caption: "secret title",
-      normalWindow: true,
-      minimized: false,
-      hidden: false,
-      onAllDesktops: false,
-      activities: [],
-      frameGeometry: { x: 0, y: 0, width: 100, height: 100 },
-    },
-    fields,
+function makeWindow(api, fields) {
+  return withSignals(
+    Object.assign(
+      {
+        caption: "secret title",
+        normalWindow: true,
+        minimized: false,
+        hidden: false,
+        onAllDesktops: false,
+        activities: [],
+        frameGeometry: { x: 0, y: 0, width: 100, height: 100 },
+      },
+      fields,
+    ),
+    apiSignals[api].window,
   );
-  for (const name of ["frameGeometryChanged", "stackingOrderChanged", "minimizedChanged", "desktopsChanged"]) {
-    w[name] = signal();
-  }
-  return w;
 }
+
+function makeWorkspace(api, fields) {
+  return withSignals(Object.assign({ currentActivity: "" }, fields), apiSignals[api].workspace);
+}
+
+// KWin's own state the script asks for over D-Bus.
+const kwin = { showingDesktop: false };
 
 function run(workspace, timer = FakeTimer) {
   const calls = [];
+  const printed = [];
+  kwin.showingDesktop = false;
   const context = {
     workspace,
     QTimer: timer,
-    callDBus: (...args) => calls.push(args),
-    print: () => {},
+    callDBus: (...args) => {
+      if (args[3] === "Get") args[args.length - 1](kwin.showingDesktop);
+      else calls.push(args);
+    },
+    print: (line) => printed.push(line),
   };
   vm.createContext(context);
   vm.runInContext(source, context, { filename: scriptPath });
   const reports = () => calls.map((c) => JSON.parse(c[4]));
-  return { calls, reports, timer: FakeTimer.last };
+  const last = () => reports()[reports().length - 1];
+  assert.deepStrictEqual(printed, [], "every signal hooked is one KWin offers");
+  return { calls, reports, last, timer: FakeTimer.last };
 }
 
 const cases = [];
@@ -77,24 +113,16 @@ function test(name, body) {
 }
 
 test("Plasma 5: front to back by stacking number, desktop elements left out, on-screen rules", () => {
-  const workspace = {
-    currentDesktop: 2,
-    currentActivity: "act-a",
-    clientList: () => clients,
-    clientAdded: signal(),
-    clientRemoved: signal(),
-    clientActivated: signal(),
-    currentDesktopChanged: signal(),
-  };
+  const workspace = makeWorkspace(5, { currentDesktop: 2, currentActivity: "act-a", clientList: () => clients });
   const clients = [
-    window({ pid: 10, stackingOrder: 1, desktop: 2, frameGeometry: { x: 5, y: 6, width: 7, height: 8 } }),
-    window({ pid: 11, stackingOrder: 4, desktop: 2, minimized: true }),
-    window({ pid: 12, stackingOrder: 3, desktop: 1 }),
-    window({ pid: 13, stackingOrder: 2, desktop: 1, onAllDesktops: true, activities: ["act-b"] }),
-    window({ pid: 14, stackingOrder: 9, desktop: 2, normalWindow: false, dock: true }),
-    window({ pid: 15, stackingOrder: 0, desktop: 2, activities: ["act-b", "act-a"] }),
-    window({ pid: 16, stackingOrder: 5, desktop: 2, normalWindow: false, desktopWindow: true }),
-    window({ pid: 17, stackingOrder: 6, desktop: 2, hidden: true }),
+    makeWindow(5, { pid: 10, stackingOrder: 1, desktop: 2, frameGeometry: { x: 5, y: 6, width: 7, height: 8 } }),
+    makeWindow(5, { pid: 11, stackingOrder: 4, desktop: 2, minimized: true }),
+    makeWindow(5, { pid: 12, stackingOrder: 3, desktop: 1 }),
+    makeWindow(5, { pid: 13, stackingOrder: 2, desktop: 1, onAllDesktops: true, activities: ["act-b"] }),
+    makeWindow(5, { pid: 14, stackingOrder: 9, desktop: 2, normalWindow: false, dock: true }),
+    makeWindow(5, { pid: 15, stackingOrder: 0, desktop: 2, activities: ["act-b", "act-a"] }),
+    makeWindow(5, { pid: 16, stackingOrder: 5, desktop: 2, normalWindow: false, desktopWindow: true }),
+    makeWindow(5, { pid: 17, stackingOrder: 6, desktop: 2, hidden: true }),
   ];
   const { calls, reports } = run(workspace);
   assert.strictEqual(calls.length, 1, "one report at start");
@@ -116,20 +144,16 @@ test("Plasma 5: front to back by stacking number, desktop elements left out, on-
 test("Plasma 6: workspace stacking order reversed, virtual desktop objects, fractional frames", () => {
   const d1 = { id: "d1" };
   const d2 = { id: "d2" };
-  const a = window({ pid: 20, desktops: [d1], frameGeometry: { x: 1.5, y: 2, width: 640.5, height: 480 } });
-  const b = window({ pid: 21, desktops: [d2] });
-  const c = window({ pid: 22, desktops: [] });
-  const d = window({ pid: 23, desktops: [d2, { id: "d1" }], frameGeometry: { x: NaN, y: 1, width: 2, height: 3 } });
-  const workspace = {
+  const a = makeWindow(6, { pid: 20, desktops: [d1], frameGeometry: { x: 1.5, y: 2, width: 640.5, height: 480 } });
+  const b = makeWindow(6, { pid: 21, desktops: [d2] });
+  const c = makeWindow(6, { pid: 22, desktops: [] });
+  const d = makeWindow(6, { pid: 23, desktops: [d2, { id: "d1" }], frameGeometry: { x: NaN, y: 1, width: 2, height: 3 } });
+  const workspace = makeWorkspace(6, {
     currentDesktop: d1,
-    currentActivity: "",
     windowList: () => [a, b, c, d],
     stackingOrder: [c, b, a, d],
-    windowAdded: signal(),
-    windowRemoved: signal(),
-    windowActivated: signal(),
     clientList: () => assert.fail("Plasma 6 has no client list"),
-  };
+  });
   const { reports } = run(workspace);
   assert.deepStrictEqual(reports()[0], {
     api: 6,
@@ -142,19 +166,83 @@ test("Plasma 6: workspace stacking order reversed, virtual desktop objects, frac
   });
 });
 
+test("a restack is reported in both APIs, though neither has a workspace-wide signal for it", () => {
+  for (const api of [5, 6]) {
+    const a = makeWindow(api, { pid: 1, desktops: [], desktop: 1, stackingOrder: 1 });
+    const b = makeWindow(api, { pid: 2, desktops: [], desktop: 1, stackingOrder: 2 });
+    const workspace = makeWorkspace(api, { currentDesktop: 1, clientList: () => [a, b] });
+    if (api === 6) {
+      workspace.windowList = () => [a, b];
+      workspace.stackingOrder = [a, b];
+    }
+    const { last, timer } = run(workspace);
+    assert.deepStrictEqual(last().windows.map((w) => w[0]), [2, 1]);
+    a.stackingOrder = 3;
+    workspace.stackingOrder = [b, a];
+    a.stackingOrderChanged.emit();
+    timer.fire();
+    assert.deepStrictEqual(last().windows.map((w) => w[0]), [1, 2], "Plasma " + api);
+  }
+});
+
+test("Plasma 6.7: a window is on screen by the desktop its own screen shows", () => {
+  const left = { name: "DP-1" };
+  const right = { name: "DP-2" };
+  const d1 = { id: "d1" };
+  const d2 = { id: "d2" };
+  const shown = new Map([[left, d1], [right, d2]]);
+  const player = makeWindow(6, { pid: 40, desktops: [d2], output: right });
+  const other = makeWindow(6, { pid: 41, desktops: [d2], output: left });
+  const workspace = makeWorkspace(6, {
+    // The pointer is on the left screen.
+    currentDesktop: d1,
+    currentDesktopForScreen: (output) => shown.get(output),
+    windowList: () => [player, other],
+    stackingOrder: [other, player],
+  });
+  const { last, timer } = run(workspace);
+  assert.deepStrictEqual(last().windows, [[40, 0, 0, 100, 100, true], [41, 0, 0, 100, 100, false]]);
+
+  // The right screen switches; the report follows.
+  shown.set(right, d1);
+  workspace.currentDesktopChanged.emit(d2);
+  timer.fire();
+  assert.deepStrictEqual(last().windows, [[40, 0, 0, 100, 100, false], [41, 0, 0, 100, 100, false]]);
+
+  // The player moves to the left screen, which shows its desktop no more.
+  shown.set(left, d2);
+  player.output = left;
+  player.outputChanged.emit();
+  timer.fire();
+  assert.deepStrictEqual(last().windows, [[40, 0, 0, 100, 100, true], [41, 0, 0, 100, 100, true]]);
+});
+
+test("windows hidden by Show desktop are not on screen until it ends", () => {
+  const w = makeWindow(6, { pid: 50, desktops: [] });
+  const workspace = makeWorkspace(6, { currentDesktop: {}, windowList: () => [w], stackingOrder: [w] });
+  const { last, timer } = run(workspace);
+  assert.deepStrictEqual(last().windows, [[50, 0, 0, 100, 100, true]]);
+  kwin.showingDesktop = true;
+  w.hiddenByShowDesktopChanged.emit();
+  timer.fire();
+  assert.deepStrictEqual(last().windows, [[50, 0, 0, 100, 100, false]]);
+  // Activating a window ends it.
+  kwin.showingDesktop = false;
+  workspace.windowActivated.emit(w);
+  timer.fire();
+  assert.deepStrictEqual(last().windows, [[50, 0, 0, 100, 100, true]]);
+});
+
 test("bursts of changes make one report; unchanged lists are not sent again; new windows are watched", () => {
-  const first = window({ pid: 30, desktops: [] });
+  const first = makeWindow(6, { pid: 30, desktops: [] });
   const list = [first];
-  const workspace = {
+  const workspace = makeWorkspace(6, {
     currentDesktop: {},
     windowList: () => list,
     get stackingOrder() {
       return list;
     },
-    windowAdded: signal(),
-    windowRemoved: signal(),
-    windowActivated: signal(),
-  };
+  });
   const { calls, reports, timer } = run(workspace);
   assert.strictEqual(timer.singleShot, true);
   assert.ok(timer.interval > 0 && timer.interval <= 100, "reports keep up with a drag");
@@ -172,14 +260,14 @@ test("bursts of changes make one report; unchanged lists are not sent again; new
   timer.fire();
   assert.strictEqual(calls.length, 2, "an unchanged list is not sent again");
 
-  const second = window({ pid: 31, desktops: [] });
+  const second = makeWindow(6, { pid: 31, desktops: [] });
   list.push(second);
   workspace.windowAdded.emit(second);
   timer.fire();
   assert.strictEqual(calls.length, 3);
   assert.strictEqual(second.frameGeometryChanged.count(), 1, "the new window's moves are followed");
   second.minimized = true;
-  second.frameGeometryChanged.emit();
+  second.minimizedChanged.emit();
   timer.fire();
   assert.deepStrictEqual(reports()[3].windows, [
     [31, 0, 0, 100, 100, false],
@@ -188,8 +276,8 @@ test("bursts of changes make one report; unchanged lists are not sent again; new
 });
 
 test("without QTimer every change is sent at once", () => {
-  const w = window({ pid: 40, desktops: [] });
-  const workspace = { currentDesktop: {}, windowList: () => [w], stackingOrder: [w], windowAdded: signal() };
+  const w = makeWindow(6, { pid: 40, desktops: [] });
+  const workspace = makeWorkspace(6, { currentDesktop: {}, windowList: () => [w], stackingOrder: [w] });
   const { calls, reports } = run(workspace, null);
   w.frameGeometry = { x: 9, y: 0, width: 100, height: 100 };
   w.frameGeometryChanged.emit();

@@ -4,7 +4,7 @@
 #include "platform/linux/proc/ProcApplications.h"
 #include "platform/linux/pulse/PulseAudioObjects.h"
 #include "platform/linux/queue/AsioQueue.h"
-#include "platform/linux/x11/ChangeCoalescer.h"
+#include "platform/linux/common/ChangeCoalescer.h"
 
 namespace velmora::linuxos {
 

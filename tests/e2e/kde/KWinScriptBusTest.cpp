@@ -72,8 +72,8 @@ class FakeKWin {
     std::lock_guard lock(busMutex_);
     sd_bus_error error{};  // all null, as SD_BUS_ERROR_NULL, without a C compound literal
     const std::string to = destination();
-    const int r = sd_bus_call_method(bus_, to.c_str(), "/org/velmora/KWinReports", "org.velmora.KWinReports1", "Report",
-                                     &error, nullptr, "s", report.c_str());
+    const int r = sd_bus_call_method(bus_, to.c_str(), "/org/velmora/KWinReports", "org.velmora.KWinReports1",
+                                     "Report", &error, nullptr, "s", report.c_str());
     std::string result = r >= 0 ? "ok" : (error.name ? error.name : "error");
     sd_bus_error_free(&error);
     return result;
@@ -168,12 +168,12 @@ class KWinScriptBusTest : public ::testing::Test {
 
   std::unique_ptr<KWinScriptClient> makeClient(std::chrono::milliseconds kwinGrace = 10s) {
     KWinScriptClient::Options options;
-    options.reports = reports_;
+    options.windowList = windowList_;
     options.tellUser = [this](const std::string& text) {
       std::lock_guard lock(toldMutex_);
       told_.push_back(text);
     };
-    options.scriptDir = bus_->dir() / "velmora";
+    options.runtimeDir = bus_->dir().string();
     options.kwinGrace = kwinGrace;
     return std::make_unique<KWinScriptClient>(std::move(options));
   }
@@ -183,7 +183,7 @@ class KWinScriptBusTest : public ::testing::Test {
   }
 
   std::unique_ptr<PrivateBus> bus_;
-  std::shared_ptr<KWinReports> reports_ = std::make_shared<KWinReports>();
+  std::shared_ptr<KWinWindowList> windowList_ = std::make_shared<KWinWindowList>();
   std::mutex toldMutex_;
   std::vector<std::string> told_;
 };
@@ -192,10 +192,10 @@ TEST_F(KWinScriptBusTest, RunsTheScriptOnPlasma6AndTakesReportsOnlyFromKWin) {
   auto kwin = std::make_unique<FakeKWin>(FakeKWin::Flavor::plasma6, kReport6);
   ASSERT_TRUE(kwin->up());
   auto client = makeClient();
-  ASSERT_TRUE(waitFor([&] { return reports_->hasReport(); })) << client->state();
+  ASSERT_TRUE(waitFor([&] { return windowList_->hasReport(); })) << client->state();
   EXPECT_EQ(kwin->runs(), 1);
-  EXPECT_EQ(reports_->api(), 6);
-  EXPECT_EQ(reports_->windows()->size(), 1u);
+  EXPECT_EQ(windowList_->api(), 6);
+  EXPECT_EQ(windowList_->windows()->size(), 1u);
   EXPECT_NE(client->state().find("Plasma 6"), std::string::npos) << client->state();
   const std::string script = kwin->scriptFile();
   EXPECT_TRUE(fs::exists(script));
@@ -203,12 +203,12 @@ TEST_F(KWinScriptBusTest, RunsTheScriptOnPlasma6AndTakesReportsOnlyFromKWin) {
 
   EXPECT_EQ(sendAsStranger(kwin->destination(), kReport5), "org.freedesktop.DBus.Error.AccessDenied");
   EXPECT_EQ(kwin->send("{\"api\":6"), "org.freedesktop.DBus.Error.InvalidArgs");
-  EXPECT_EQ(reports_->api(), 6) << "the last good report stays";
+  EXPECT_EQ(windowList_->api(), 6) << "the last good report stays";
   EXPECT_EQ(kwin->send(kReport5), "ok");
-  EXPECT_EQ(reports_->windows()->size(), 2u);
+  EXPECT_EQ(windowList_->windows()->size(), 2u);
 
   client.reset();
-  EXPECT_EQ(kwin->unloads(), 1) << "the script is unloaded at exit";
+  EXPECT_TRUE(waitFor([&] { return kwin->unloads() == 1; })) << "the script is unloaded at exit";
   EXPECT_FALSE(fs::exists(script));
   EXPECT_EQ(toldCount(), 0u);
 }
@@ -217,17 +217,17 @@ TEST_F(KWinScriptBusTest, FollowsKWinAcrossARestartFromPlasma5ToPlasma6) {
   auto kwin = std::make_unique<FakeKWin>(FakeKWin::Flavor::plasma5, kReport5);
   ASSERT_TRUE(kwin->up());
   auto client = makeClient();
-  ASSERT_TRUE(waitFor([&] { return reports_->api() == 5; })) << client->state();
-  const std::string before = *reports_->kwinOwner();
+  ASSERT_TRUE(waitFor([&] { return windowList_->api() == 5; })) << client->state();
+  const std::string before = *windowList_->kwinOwner();
 
   kwin.reset();
-  ASSERT_TRUE(waitFor([&] { return !reports_->kwinOwner(); }));
-  EXPECT_FALSE(reports_->windows()) << "the windows of a KWin that left are gone";
+  ASSERT_TRUE(waitFor([&] { return !windowList_->kwinOwner(); }));
+  EXPECT_FALSE(windowList_->windows()) << "the windows of a KWin that left are gone";
 
   kwin = std::make_unique<FakeKWin>(FakeKWin::Flavor::plasma6, kReport6);
   ASSERT_TRUE(kwin->up());
-  ASSERT_TRUE(waitFor([&] { return reports_->api() == 6; })) << client->state();
-  EXPECT_NE(*reports_->kwinOwner(), before);
+  ASSERT_TRUE(waitFor([&] { return windowList_->api() == 6; })) << client->state();
+  EXPECT_NE(*windowList_->kwinOwner(), before);
   EXPECT_EQ(toldCount(), 0u);
 }
 
@@ -245,7 +245,7 @@ TEST_F(KWinScriptBusTest, TellsTheUserOnceWhenKWinRefusesOrIsMissing) {
   ASSERT_TRUE(waitFor([&] { return toldCount() == 1; })) << client->state();
   // KWin arriving late is still used.
   auto kwin = std::make_unique<FakeKWin>(FakeKWin::Flavor::plasma6, kReport6);
-  ASSERT_TRUE(waitFor([&] { return reports_->hasReport(); })) << client->state();
+  ASSERT_TRUE(waitFor([&] { return windowList_->hasReport(); })) << client->state();
   EXPECT_EQ(toldCount(), 1u);
 }
 

@@ -2,6 +2,15 @@
 
 namespace velmora::linuxos::gnome {
 
+namespace {
+
+std::string connectedLine(std::uint32_t version) {
+  return std::string("GNOME Shell extension ") + kExtensionUuid + " connected (interface version " +
+         std::to_string(version) + ")";
+}
+
+}  // namespace
+
 ExtensionLink::Actions ExtensionLink::shellAppeared() {
   if (state_ == State::nameTaken) return {};
   state_ = State::checking;
@@ -24,7 +33,9 @@ ExtensionLink::Actions ExtensionLink::shellVanished() {
 
 ExtensionLink::Actions ExtensionLink::changedSignal() {
   Actions actions;
-  if (state_ == State::nameTaken) return actions;
+  // A failing extension signals as often as windows change; it is asked
+  // again when its back-off ends.
+  if (state_ == State::failing || state_ == State::nameTaken) return actions;
   if (state_ == State::connected) {
     actions.readWindows = true;
   } else {
@@ -52,19 +63,39 @@ ExtensionLink::Actions ExtensionLink::versionRead(std::optional<std::uint32_t> v
   if (*version != kKnownExtensionVersion) return declare(State::unknownVersion, version);
   const bool wasConnected = state_ == State::connected;
   state_ = State::connected;
-  declared_ = State::connected;
   version_ = *version;
   graceUsed_ = false;
+  listedSinceProbe_ = false;
   actions.readWindows = true;
-  if (!wasConnected)
-    actions.log.push_back(std::string("GNOME Shell extension ") + kExtensionUuid + " connected (interface version " +
-                          std::to_string(*version) + ")");
+  // One that failed to list windows is believed again once it lists them.
+  if (declared_ == State::failing) return actions;
+  declared_ = State::connected;
+  if (!wasConnected) actions.log.push_back(connectedLine(*version));
   return actions;
 }
 
-ExtensionLink::Actions ExtensionLink::windowsFailed() {
+ExtensionLink::Actions ExtensionLink::windowsRead() {
   Actions actions;
   if (state_ != State::connected) return actions;
+  listedSinceProbe_ = true;
+  retry_.reset();
+  if (declared_ == State::failing) {
+    declared_ = State::connected;
+    actions.log.push_back(connectedLine(version_));
+  }
+  return actions;
+}
+
+ExtensionLink::Actions ExtensionLink::windowsFailed(const std::string& reason) {
+  Actions actions;
+  if (state_ != State::connected) return actions;
+  if (!listedSinceProbe_) {
+    // It answers its version and still cannot list: asking again at once
+    // would only fail again.
+    actions = declare(State::failing, std::nullopt, reason);
+    actions.armGrace = retry_.next();
+    return actions;
+  }
   // Disabled, or replaced by another version: ask again what is there.
   state_ = State::checking;
   actions.clearWindows = true;
@@ -91,13 +122,14 @@ ExtensionLink::Actions ExtensionLink::nameRefused() {
 
 ExtensionLink::Actions ExtensionLink::graceExpired() {
   Actions actions;
-  if (state_ != State::grace) return actions;
+  if (state_ != State::grace && state_ != State::failing) return actions;
   state_ = State::checking;
   actions.probe = true;
   return actions;
 }
 
-ExtensionLink::Actions ExtensionLink::declare(State problem, std::optional<std::uint32_t> version) {
+ExtensionLink::Actions ExtensionLink::declare(State problem, std::optional<std::uint32_t> version,
+                                              const std::string& reason) {
   Actions actions;
   actions.clearWindows = true;
   const bool again =
@@ -106,6 +138,7 @@ ExtensionLink::Actions ExtensionLink::declare(State problem, std::optional<std::
   declared_ = problem;
   if (version) version_ = *version;
   if (again) return actions;
+  const std::string extension = std::string("GNOME Shell extension ") + kExtensionUuid;
   if (problem == State::refused || problem == State::nameTaken) {
     actions.log.push_back(problem == State::refused
                               ? std::string("GNOME Shell extension ") + kExtensionUuid +
@@ -119,16 +152,21 @@ ExtensionLink::Actions ExtensionLink::declare(State problem, std::optional<std::
     return actions;
   }
   if (problem == State::missing)
-    actions.log.push_back(std::string("GNOME Shell extension ") + kExtensionUuid +
+    actions.log.push_back(extension +
                           " is not running (not installed, disabled or failed); windows cannot be followed until it "
                           "is enabled");
+  else if (problem == State::failing)
+    actions.log.push_back(extension + " answers but cannot list windows (" + (reason.empty() ? "no reply" : reason) +
+                          "); asking again later");
   else
-    actions.log.push_back(std::string("GNOME Shell extension ") + kExtensionUuid + " has interface version " +
-                          std::to_string(version_) + ", this Velmora knows version " +
-                          std::to_string(kKnownExtensionVersion) + "; windows cannot be followed");
+    actions.log.push_back(extension + " has interface version " + std::to_string(version_) +
+                          ", this Velmora knows version " + std::to_string(kKnownExtensionVersion) +
+                          "; windows cannot be followed");
   if (!told_) {
     told_ = true;
-    actions.tellUser = userMessage(problem == State::unknownVersion ? std::optional(version_) : std::nullopt);
+    actions.tellUser = problem == State::failing
+                           ? failingMessage()
+                           : userMessage(problem == State::unknownVersion ? std::optional(version_) : std::nullopt);
   }
   return actions;
 }
@@ -148,6 +186,9 @@ std::string ExtensionLink::describe() const {
     case State::unknownVersion:
       return prefix + "extension " + kExtensionUuid + " version " + std::to_string(version_) +
              " not supported: install the one that came with Velmora";
+    case State::failing:
+      return prefix + "extension " + kExtensionUuid +
+             " cannot list windows on this GNOME Shell: install the one that came with Velmora";
     case State::refused:
       return prefix + "extension " + kExtensionUuid + " refuses the window list: log out and in again";
     case State::nameTaken:
@@ -172,6 +213,12 @@ std::string ExtensionLink::userMessage(std::optional<std::uint32_t> unknownVersi
           "Then log out and log in again: GNOME on Wayland only finds new extensions at login.\n\n"
           "Until then Velmora keeps running, but cannot tell which display shows your player.";
   return text;
+}
+
+std::string ExtensionLink::failingMessage() {
+  return "Velmora's GNOME Shell extension is running but cannot list your windows on this GNOME Shell. Install "
+         "the extension that came with this Velmora, then log out and log in again.\n\n"
+         "Until then Velmora keeps running, but cannot tell which display shows your player.";
 }
 
 std::string ExtensionLink::refusalMessage(State problem) {

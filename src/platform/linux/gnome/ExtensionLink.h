@@ -7,14 +7,18 @@
 // A Shell that has just appeared has not loaded its extensions yet, so a
 // first failed probe is only believed after a grace period (the extension
 // announces itself with Changed as soon as it is enabled, which ends the wait
-// early). The user is told at most once per run; each fall into a problem is
-// logged once.
+// early). An extension that answers its version but cannot list windows (a
+// Shell call it makes fails on this GNOME) is asked again only after a
+// back-off. The user is told at most once per run; each fall into a problem
+// is logged once.
 
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/linux/common/Backoff.h"
 
 namespace velmora::linuxos::gnome {
 
@@ -27,15 +31,17 @@ inline constexpr std::uint32_t kKnownExtensionVersion = 1;
 
 class ExtensionLink {
  public:
-  enum class State { noShell, checking, grace, connected, missing, unknownVersion, refused, nameTaken };
+  enum class State { noShell, checking, grace, connected, missing, unknownVersion, failing, refused, nameTaken };
 
   static constexpr std::chrono::milliseconds kGrace{10000};
 
   struct Actions {
-    bool probe = false;                                 // read the extension's Version
-    bool readWindows = false;                           // call Windows()
-    bool clearWindows = false;                          // the last list no longer holds
-    std::optional<std::chrono::milliseconds> armGrace;  // graceExpired() after this
+    bool probe = false;         // read the extension's Version
+    bool readWindows = false;   // call Windows()
+    bool clearWindows = false;  // the last list no longer holds
+    // graceExpired() after this: the grace for a Shell that just appeared,
+    // or the back-off for a failing extension.
+    std::optional<std::chrono::milliseconds> armGrace;
     std::vector<std::string> log;
     std::optional<std::string> tellUser;
   };
@@ -45,7 +51,9 @@ class ExtensionLink {
   Actions changedSignal();
   // nullopt: the Version could not be read (no such object, no reply).
   Actions versionRead(std::optional<std::uint32_t> version);
-  Actions windowsFailed();
+  Actions windowsRead();
+  // reason: the bus error, for the log.
+  Actions windowsFailed(const std::string& reason = {});
   // The extension refused the list: it does not take us for the owner of
   // kWindowsReaderName (yet: it learns of a new owner a moment later).
   Actions windowsRefused();
@@ -61,11 +69,13 @@ class ExtensionLink {
   // What the user is told, for a missing extension (no version) or one of a
   // version this build does not know.
   static std::string userMessage(std::optional<std::uint32_t> unknownVersion);
+  // What the user is told about an extension that cannot list windows.
+  static std::string failingMessage();
   // What the user is told when the list is refused or the name is taken.
   static std::string refusalMessage(State problem);
 
  private:
-  Actions declare(State problem, std::optional<std::uint32_t> version);
+  Actions declare(State problem, std::optional<std::uint32_t> version, const std::string& reason = {});
 
   State state_ = State::noShell;
   // The problem last logged; connected when none since the last success.
@@ -75,7 +85,10 @@ class ExtensionLink {
   // after its version was read is not given another.
   bool refusalGraceUsed_ = false;
   bool told_ = false;
+  // Whether Windows() answered since the version was last read.
+  bool listedSinceProbe_ = false;
   std::uint32_t version_ = 0;
+  Backoff retry_;
 };
 
 }  // namespace velmora::linuxos::gnome

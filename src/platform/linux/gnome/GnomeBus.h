@@ -10,10 +10,10 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/Screens.h"
+#include "platform/linux/common/WorkerThread.h"
 #include "platform/linux/gnome/ShellWindows.h"
 
 namespace velmora::linuxos::gnome {
@@ -46,8 +46,7 @@ class GnomeBus {
   std::optional<std::vector<ShellWindow>> windows_;
   std::vector<PlatformScreen> screens_;
   std::string describe_;
-  int wakeFd_ = -1;
-  std::thread thread_;
+  WorkerThread worker_;
 };
 
 }  // namespace velmora::linuxos::gnome

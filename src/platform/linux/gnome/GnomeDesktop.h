@@ -8,9 +8,9 @@
 
 #include "platform/Screens.h"
 #include "platform/Windows.h"
+#include "platform/linux/common/ChangeCoalescer.h"
 #include "platform/linux/gnome/GnomeBus.h"
 #include "platform/linux/proc/ProcApplications.h"
-#include "platform/linux/x11/ChangeCoalescer.h"
 
 namespace velmora::linuxos::gnome {
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 
-#include "platform/linux/x11/ScreenRules.h"
+#include "platform/linux/common/ConnectorNames.h"
+#include "platform/linux/common/DisplayText.h"
 
 namespace velmora::linuxos::gnome {
 namespace {
@@ -23,16 +23,6 @@ std::string nameOf(const MutterMonitor& monitor) {
 }
 
 }  // namespace
-
-DisplayID screenNumberForConnector(std::string_view connector) {
-  // FNV-1a: a connector keeps its number whatever else is plugged in.
-  std::uint32_t hash = 2166136261u;
-  for (const char c : connector) {
-    hash ^= static_cast<unsigned char>(c);
-    hash *= 16777619u;
-  }
-  return hash;
-}
 
 std::vector<PlatformScreen> screensFromState(const MutterState& state) {
   struct Made {
@@ -58,21 +48,19 @@ std::vector<PlatformScreen> screensFromState(const MutterState& state) {
       height = std::round(height / logical.scale);
     }
     PlatformScreen screen;
-    screen.screenNumber = PlatformValue{static_cast<std::int64_t>(screenNumberForConnector(monitor->connector))};
+    screen.screenNumber = PlatformValue{static_cast<std::int64_t>(connectorHash(monitor->connector))};
     screen.frame = Rect{static_cast<double>(logical.x), static_cast<double>(logical.y), width, height};
     screen.localizedName = nameOf(*monitor);
     made.push_back({std::move(screen), monitor->connector});
   }
 
-  std::map<std::string, int> uses;
-  for (const auto& m : made)
-    ++uses[m.screen.localizedName];
   std::vector<PlatformScreen> screens;
+  std::vector<std::string> connectors;
   for (auto& m : made) {
-    if (uses[m.screen.localizedName] > 1 && m.screen.localizedName != m.connector)
-      m.screen.localizedName += " (" + m.connector + ")";
     screens.push_back(std::move(m.screen));
+    connectors.push_back(std::move(m.connector));
   }
+  appendSharedConnectors(screens, connectors);
   return screens;
 }
 

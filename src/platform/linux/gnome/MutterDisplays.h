@@ -44,10 +44,8 @@ struct MutterState {
   LayoutMode layoutMode = LayoutMode::physical;
 };
 
-// A stable screen number for a connector, the same across reconfigurations.
-DisplayID screenNumberForConnector(std::string_view connector);
-
-// One screen per logical monitor, in the global layout that window frames use.
+// One screen per logical monitor, in the global layout that window frames use,
+// numbered by its connector's hash.
 // Named by the EDID product name, else Mutter's display name, else the
 // connector; monitors that would share a name are told apart by their
 // connector ("DELL U2720Q (DP-2)").

@@ -1,14 +1,12 @@
 #include "platform/linux/hyprland/HyprlandDesktop.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/Log.h"
-#include "platform/ThreadStart.h"
+#include "platform/linux/common/SessionLog.h"
+#include "platform/linux/common/UnixSocket.h"
 
 namespace velmora::linuxos::hyprland {
 namespace {
@@ -17,9 +15,11 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 const Logger& log() {
-  static const Logger logger(kVelmoraSubsystem, "Hyprland");
-  return logger;
+  return sessionLog(SessionLog::hyprland);
 }
+
+// How long the event socket may take to accept us.
+constexpr milliseconds kConnectLimit{2000};
 
 // Events come in bursts (a focus change is two lines, a workspace switch
 // several); a short wait for the rest of a burst saves reading twice.
@@ -29,26 +29,15 @@ constexpr milliseconds kBurstWait{15};
 
 HyprlandDesktop::HyprlandDesktop(std::shared_ptr<ChangeCoalescer> changes, DesktopOptions options)
     : changes_(std::move(changes)), options_(std::move(options)) {
-  wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wakeFd_ < 0) {
-    problem_ = "cannot create an event descriptor";
+  if (!worker_.start([this] { run(); })) {
+    problem_ = "cannot start a thread to follow it";
     return;
   }
-  thread_ = std::thread([this] {
-    runThreadStartHook();
-    run();
-  });
   waitForReading(0, options_.startupWait);
 }
 
 HyprlandDesktop::~HyprlandDesktop() {
-  stopping_ = true;
-  if (wakeFd_ >= 0) {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto written = ::write(wakeFd_, &one, sizeof one);
-  }
-  if (thread_.joinable()) thread_.join();
-  if (wakeFd_ >= 0) ::close(wakeFd_);
+  worker_.stop();
 }
 
 std::uint64_t HyprlandDesktop::waitForReading(std::uint64_t seen, milliseconds timeout) {
@@ -83,21 +72,6 @@ std::string HyprlandDesktop::describe() const {
   return connected_ ? std::string("Hyprland") : "Hyprland (not connected: " + problem_ + ")";
 }
 
-bool HyprlandDesktop::pause(milliseconds time) {
-  const auto deadline = Clock::now() + time;
-  while (!stopping_) {
-    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return true;
-    pollfd p{wakeFd_, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) {
-      // Never retry at full speed, even when waiting itself fails.
-      std::this_thread::sleep_for(milliseconds(left));
-      return !stopping_;
-    }
-  }
-  return false;
-}
-
 void HyprlandDesktop::setDisconnected(const std::string& why) {
   bool wasConnected = false;
   bool retrying = false;
@@ -118,8 +92,8 @@ void HyprlandDesktop::setDisconnected(const std::string& why) {
 bool HyprlandDesktop::refresh(const SocketPaths& paths) {
   readSinceRefresh_ = false;
   lastRefresh_ = Clock::now();
-  const auto clientsReply = request(paths.request, "j/clients");
-  const auto monitorsReply = request(paths.request, "j/monitors");
+  const auto clientsReply = request(paths.request, "j/clients", &worker_);
+  const auto monitorsReply = request(paths.request, "j/monitors", &worker_);
   if (!clientsReply || !monitorsReply) return false;
   const auto clients = parseClients(*clientsReply);
   const auto monitors = parseMonitors(*monitorsReply);
@@ -155,28 +129,24 @@ bool HyprlandDesktop::refresh(const SocketPaths& paths) {
 }
 
 void HyprlandDesktop::run() {
-  milliseconds retry = options_.firstRetry;
-  while (!stopping_) {
+  worker_.keepConnecting(Backoff(options_.firstRetry, options_.maxRetry), [this] {
     const SocketLocation location = options_.locate ? options_.locate() : SocketLocation{};
     std::string problem = location.problem.empty() ? "no sockets" : location.problem;
+    bool connected = false;
     if (location.paths) {
-      const int fd = connectSocket(location.paths->events);
-      if (fd < 0) {
+      const UniqueFd fd = connectUnixSocket(location.paths->events, Clock::now() + kConnectLimit, &worker_);
+      if (!fd) {
         problem = "cannot connect to " + location.paths->events;
       } else if (!refresh(*location.paths)) {
-        ::close(fd);
         problem = "no answer on " + location.paths->request;
       } else {
-        retry = options_.firstRetry;
-        problem = listen(fd, *location.paths);
-        ::close(fd);
+        connected = true;
+        problem = listen(fd.get(), *location.paths);
       }
     }
-    if (stopping_) break;
-    setDisconnected(problem);
-    if (!pause(retry)) break;
-    retry = std::min(retry * 2, options_.maxRetry);
-  }
+    if (!worker_.stopping()) setDisconnected(problem);
+    return connected;
+  });
 }
 
 std::string HyprlandDesktop::listen(int eventFd, const SocketPaths& paths) {
@@ -184,18 +154,13 @@ std::string HyprlandDesktop::listen(int eventFd, const SocketPaths& paths) {
   bool skipping = false;
   bool dirty = false;
   char chunk[8192];
-  while (!stopping_) {
+  for (;;) {
     // A burst in progress gets a moment more; otherwise wait for the next
     // event, waking once per refresh period to follow drags.
-    const int timeout = dirty ? static_cast<int>(kBurstWait.count()) : static_cast<int>(options_.readRefresh.count());
-    pollfd fds[2] = {{eventFd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-    const int n = ::poll(fds, 2, timeout);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return "cannot wait for events";
-    }
-    if (stopping_ || (fds[1].revents & POLLIN)) return "stopping";
-    if (n == 0) {
+    pollfd events{eventFd, POLLIN, 0};
+    const auto wake = worker_.wait({&events, 1}, Clock::now() + (dirty ? kBurstWait : options_.readRefresh));
+    if (wake == WorkerThread::Wake::stop) return "stopping";
+    if (wake == WorkerThread::Wake::timeout) {
       const bool due = Clock::now() - lastRefresh_ >= options_.readRefresh;
       if (dirty || (readSinceRefresh_ && due)) {
         dirty = false;
@@ -213,7 +178,6 @@ std::string HyprlandDesktop::listen(int eventFd, const SocketPaths& paths) {
       if (const auto event = parseEventLine(line); event && eventChangesDesktop(event->name)) dirty = true;
     }
   }
-  return "stopping";
 }
 
 }  // namespace velmora::linuxos::hyprland

@@ -15,14 +15,14 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/Screens.h"
 #include "platform/Windows.h"
+#include "platform/linux/common/ChangeCoalescer.h"
+#include "platform/linux/common/WorkerThread.h"
 #include "platform/linux/hyprland/HyprlandIpc.h"
 #include "platform/linux/hyprland/HyprlandRules.h"
-#include "platform/linux/x11/ChangeCoalescer.h"
 
 namespace velmora::linuxos::hyprland {
 
@@ -30,8 +30,8 @@ struct DesktopOptions {
   // Asked before every connection attempt, so a compositor that starts late
   // or moves its sockets is still found.
   std::function<SocketLocation()> locate;
-  std::chrono::milliseconds firstRetry{250};
-  std::chrono::milliseconds maxRetry{30'000};
+  std::chrono::milliseconds firstRetry{Backoff::kFirst};
+  std::chrono::milliseconds maxRetry{Backoff::kLongest};
   std::chrono::milliseconds readRefresh{1'000};
   // How long the constructor waits for a first snapshot.
   std::chrono::milliseconds startupWait{500};
@@ -69,13 +69,9 @@ class HyprlandDesktop final : public ScreensSource, public WindowSource {
   std::string listen(int eventFd, const SocketPaths& paths);
   bool refresh(const SocketPaths& paths);
   void setDisconnected(const std::string& why);
-  // Sleeps up to the given time; false once stopping.
-  bool pause(std::chrono::milliseconds time);
 
   std::shared_ptr<ChangeCoalescer> changes_;
   DesktopOptions options_;
-  int wakeFd_ = -1;
-  std::atomic<bool> stopping_{false};
   std::atomic<bool> readSinceRefresh_{false};
 
   mutable std::mutex mutex_;
@@ -90,7 +86,7 @@ class HyprlandDesktop final : public ScreensSource, public WindowSource {
   std::vector<PlatformScreen> reportedScreens_;
   std::chrono::steady_clock::time_point lastRefresh_;
 
-  std::thread thread_;
+  WorkerThread worker_;
 };
 
 }  // namespace velmora::linuxos::hyprland

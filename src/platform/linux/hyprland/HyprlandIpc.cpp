@@ -1,44 +1,15 @@
 #include "platform/linux/hyprland/HyprlandIpc.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+
+#include "platform/linux/common/UnixSocket.h"
 
 namespace velmora::linuxos::hyprland {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// Waits for events on fd until the deadline; false on timeout or error.
-bool waitFor(int fd, short events, Clock::time_point deadline) {
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return false;
-    pollfd p{fd, events, 0};
-    const int n = ::poll(&p, 1, static_cast<int>(left));
-    if (n > 0) return true;
-    if (n < 0 && errno != EINTR) return false;
-  }
-}
 
 bool validSignature(const std::string& signature) {
   return !signature.empty() && signature.size() < 256 && signature != "." && signature != ".." &&
@@ -73,38 +44,11 @@ SocketLocation locateSockets(const std::optional<std::string>& signature, const 
   return location;
 }
 
-int connectSocket(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path.empty() || path.size() >= sizeof address.sun_path) return -1;
-  std::memcpy(address.sun_path, path.data(), path.size());
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return -1;
-  // A local connect completes at once or fails; it never stays in progress.
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-std::optional<std::string> request(const std::string& path, std::string_view command, std::chrono::milliseconds timeout,
-                                   std::size_t limit) {
+std::optional<std::string> request(const std::string& path, std::string_view command, WorkerThread* worker,
+                                   std::chrono::milliseconds timeout, std::size_t limit) {
   const auto deadline = Clock::now() + timeout;
-  Fd fd(connectSocket(path));
-  if (fd.get() < 0) return std::nullopt;
-  while (!command.empty()) {
-    const ssize_t n = ::send(fd.get(), command.data(), command.size(), MSG_NOSIGNAL);
-    if (n > 0) {
-      command.remove_prefix(static_cast<std::size_t>(n));
-    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!waitFor(fd.get(), POLLOUT, deadline)) return std::nullopt;
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      return std::nullopt;
-    }
-  }
+  UniqueFd fd = connectUnixSocket(path, deadline, worker);
+  if (!fd || !sendAll(fd.get(), command, deadline, worker)) return std::nullopt;
   std::string reply;
   char chunk[16 * 1024];
   for (;;) {
@@ -115,7 +59,7 @@ std::optional<std::string> request(const std::string& path, std::string_view com
     } else if (n == 0) {
       return reply;
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (!waitFor(fd.get(), POLLIN, deadline)) return std::nullopt;
+      if (!waitForSocket(fd.get(), POLLIN, deadline, worker)) return std::nullopt;
     } else if (errno != EINTR) {
       return std::nullopt;
     }

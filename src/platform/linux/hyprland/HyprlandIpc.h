@@ -11,6 +11,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/common/CompositorJson.h"
+#include "platform/linux/common/WorkerThread.h"
+
 namespace velmora::linuxos::hyprland {
 
 struct SocketPaths {
@@ -31,14 +34,11 @@ SocketLocation locateSockets(const std::optional<std::string>& signature, const 
                              const std::function<bool(const std::string& dir)>& dirExists);
 
 // Sends command and reads the reply up to the end of the connection; none on
-// any failure, when the reply exceeds limit, or when the whole exchange takes
-// longer than timeout.
-std::optional<std::string> request(const std::string& path, std::string_view command,
+// any failure, when the reply exceeds limit, when the whole exchange takes
+// longer than timeout, or when worker (may be null) is told to stop.
+std::optional<std::string> request(const std::string& path, std::string_view command, WorkerThread* worker,
                                    std::chrono::milliseconds timeout = std::chrono::seconds(2),
-                                   std::size_t limit = 8 * 1024 * 1024);
-
-// A non-blocking, close-on-exec stream connection; -1 on failure.
-int connectSocket(const std::string& path);
+                                   std::size_t limit = kMaxCompositorJsonBytes);
 
 // Appends chunk to buffer and takes the complete lines out of it. A line
 // longer than maxLine is dropped whole, up to its newline.

@@ -4,53 +4,18 @@
 #include <array>
 #include <cmath>
 #include <limits>
-#include <nlohmann/json.hpp>
+
+#include "platform/linux/common/CompositorJson.h"
 
 namespace velmora::linuxos::hyprland {
 namespace {
 
 using nlohmann::json;
 
-// Far deeper than any reply Hyprland writes; a hostile reply nested deeper
-// would only cost memory.
-constexpr int kMaxDepth = 32;
-
-bool nestingWithin(std::string_view text, int limit) {
-  int depth = 0;
-  bool inString = false;
-  bool escaped = false;
-  for (char c : text) {
-    if (inString) {
-      if (escaped)
-        escaped = false;
-      else if (c == '\\')
-        escaped = true;
-      else if (c == '"')
-        inString = false;
-      continue;
-    }
-    if (c == '"') {
-      inString = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > limit) return false;
-    } else if (c == ']' || c == '}') {
-      --depth;
-    }
-  }
-  return true;
-}
-
 std::optional<json> parseArray(std::string_view reply) {
-  if (!nestingWithin(reply, kMaxDepth)) return std::nullopt;
-  json value = json::parse(reply.begin(), reply.end(), nullptr, false);
-  if (value.is_discarded() || !value.is_array()) return std::nullopt;
+  auto value = parseCompositorJson(reply);
+  if (!value || !value->is_array()) return std::nullopt;
   return value;
-}
-
-const json* member(const json& object, const char* key) {
-  if (!object.is_object()) return nullptr;
-  auto it = object.find(key);
-  return it == object.end() ? nullptr : &*it;
 }
 
 // Integers as such, or doubles without a fraction; within ±2^53 either way.
@@ -113,40 +78,40 @@ std::optional<std::array<std::int64_t, 2>> pair(const json* value) {
 }
 
 std::optional<std::int64_t> workspaceId(const json* workspace) {
-  return workspace ? integer(member(*workspace, "id")) : std::nullopt;
+  return workspace ? integer(jsonMember(*workspace, "id")) : std::nullopt;
 }
 
 Client readClient(const json& entry) {
   Client client;
-  if (auto pid = integer(member(entry, "pid")); pid && *pid > 0 && *pid <= std::numeric_limits<Pid>::max())
+  if (auto pid = integer(jsonMember(entry, "pid")); pid && *pid > 0 && *pid <= std::numeric_limits<Pid>::max())
     client.pid = static_cast<Pid>(*pid);
-  const auto at = pair(member(entry, "at"));
-  const auto size = pair(member(entry, "size"));
+  const auto at = pair(jsonMember(entry, "at"));
+  const auto size = pair(jsonMember(entry, "size"));
   if (at && size && (*size)[0] > 0 && (*size)[1] > 0) {
     client.rect = Rect{static_cast<double>((*at)[0]), static_cast<double>((*at)[1]), static_cast<double>((*size)[0]),
                        static_cast<double>((*size)[1])};
   }
-  client.workspace = workspaceId(member(entry, "workspace"));
-  client.focusHistory = integer(member(entry, "focusHistoryID"));
-  client.mapped = boolean(member(entry, "mapped")).value_or(false);
-  client.hidden = boolean(member(entry, "hidden")).value_or(false);
-  client.windowClass = text(member(entry, "class"));
+  client.workspace = workspaceId(jsonMember(entry, "workspace"));
+  client.focusHistory = integer(jsonMember(entry, "focusHistoryID"));
+  client.mapped = boolean(jsonMember(entry, "mapped")).value_or(false);
+  client.hidden = boolean(jsonMember(entry, "hidden")).value_or(false);
+  client.windowClass = text(jsonMember(entry, "class"));
   return client;
 }
 
 std::optional<Rect> monitorFrame(const json& entry) {
-  const auto x = coordinate(member(entry, "x"));
-  const auto y = coordinate(member(entry, "y"));
-  const auto width = coordinate(member(entry, "width"));
-  const auto height = coordinate(member(entry, "height"));
+  const auto x = coordinate(jsonMember(entry, "x"));
+  const auto y = coordinate(jsonMember(entry, "y"));
+  const auto width = coordinate(jsonMember(entry, "width"));
+  const auto height = coordinate(jsonMember(entry, "height"));
   if (!x || !y || !width || !height || *width <= 0 || *height <= 0) return std::nullopt;
   // A scale outside what any compositor allows is read as no scaling.
-  double scale = number(member(entry, "scale")).value_or(1.0);
+  double scale = number(jsonMember(entry, "scale")).value_or(1.0);
   if (scale < 0.1 || scale > 10.0) scale = 1.0;
   double w = std::round(static_cast<double>(*width) / scale);
   double h = std::round(static_cast<double>(*height) / scale);
   // Transforms 1, 3, 5 and 7 turn the monitor a quarter.
-  if (auto transform = integer(member(entry, "transform"));
+  if (auto transform = integer(jsonMember(entry, "transform"));
       transform && *transform >= 0 && *transform <= 7 && *transform % 2 == 1) {
     std::swap(w, h);
   }
@@ -171,15 +136,15 @@ std::optional<std::vector<Monitor>> parseMonitors(std::string_view reply) {
   if (!array) return std::nullopt;
   std::vector<Monitor> monitors;
   for (const json& entry : *array) {
-    if (!entry.is_object() || boolean(member(entry, "disabled")).value_or(false)) continue;
+    if (!entry.is_object() || boolean(jsonMember(entry, "disabled")).value_or(false)) continue;
     Monitor monitor;
-    monitor.connector = text(member(entry, "name"));
+    monitor.connector = text(jsonMember(entry, "name"));
     if (monitor.connector.empty()) continue;
-    monitor.model = text(member(entry, "model"));
-    monitor.description = text(member(entry, "description"));
+    monitor.model = text(jsonMember(entry, "model"));
+    monitor.description = text(jsonMember(entry, "description"));
     monitor.frame = monitorFrame(entry);
-    monitor.activeWorkspace = workspaceId(member(entry, "activeWorkspace"));
-    monitor.specialWorkspace = workspaceId(member(entry, "specialWorkspace"));
+    monitor.activeWorkspace = workspaceId(jsonMember(entry, "activeWorkspace"));
+    monitor.specialWorkspace = workspaceId(jsonMember(entry, "specialWorkspace"));
     monitors.push_back(std::move(monitor));
   }
   return monitors;

@@ -3,32 +3,32 @@
 // Velmora's side of the KWin script, over sd-bus on a thread of its own: it
 // writes the script addressed to our unique bus name, has KWin load and run
 // it, exports the object the script reports to, follows KWin across restarts
-// (NameOwnerChanged) and unloads the script at exit. Reports go into
-// KWinReports; polls read them there.
+// (NameOwnerChanged) and unloads the script at exit. Reports go into a
+// KWinWindowList; polls read them there. Every call to KWin is asynchronous, so
+// a KWin that hangs never holds up quitting.
 
-#include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
-#include <thread>
 
-#include "platform/linux/kde/KWinReports.h"
+#include "platform/linux/common/WorkerThread.h"
+#include "platform/linux/kde/KWinWindowList.h"
 
 namespace velmora::linuxos {
 
 class KWinScriptClient {
  public:
   struct Options {
-    std::shared_ptr<KWinReports> reports;
+    std::shared_ptr<KWinWindowList> windowList;
     // Called once, the first time KWin cannot be used; may be null.
     std::function<void(const std::string&)> tellUser;
-    // Where the copy of the script goes; a private folder.
-    std::filesystem::path scriptDir;
+    // The session's private runtime folder ($XDG_RUNTIME_DIR), where the copy
+    // of the script goes; see KWinScriptFile.
+    std::optional<std::string> runtimeDir;
     // How long KWin may take to appear on the bus at start, and to send the
     // first report once the script runs.
     std::chrono::milliseconds kwinGrace{10000};
@@ -45,19 +45,19 @@ class KWinScriptClient {
   std::string state() const;
 
  private:
-  struct Bus;
+  friend class KWinScriptSession;
 
   void run();
   void setState(std::string state);
+  // Logs each reason once, and tells the user the first time.
   void trouble(const std::string& reason);
 
   Options options_;
-  int stopFd_ = -1;
   mutable std::mutex mutex_;
   std::string state_ = "starting";
   std::set<std::string> loggedTrouble_;
   bool toldUser_ = false;
-  std::thread thread_;
+  WorkerThread worker_;
 };
 
 // What the user reads when KWin cannot give Velmora the window list.

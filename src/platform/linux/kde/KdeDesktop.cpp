@@ -3,17 +3,17 @@
 namespace velmora::linuxos {
 
 KdeDesktop::KdeDesktop(std::shared_ptr<ChangeCoalescer> changes, std::optional<std::string> waylandDisplay,
-                       std::filesystem::path scriptDir, std::function<void(const std::string&)> tellUser)
-    : changes_(std::move(changes)), reports_(std::make_shared<KWinReports>()) {
+                       std::optional<std::string> runtimeDir, std::function<void(const std::string&)> tellUser)
+    : changes_(std::move(changes)), windowList_(std::make_shared<KWinWindowList>()) {
   outputs_ = std::make_unique<KdeOutputs>(
       [weak = std::weak_ptr<ChangeCoalescer>(changes_)] {
         if (auto changes = weak.lock()) changes->trigger();
       },
       std::move(waylandDisplay));
   KWinScriptClient::Options options;
-  options.reports = reports_;
+  options.windowList = windowList_;
   options.tellUser = std::move(tellUser);
-  options.scriptDir = std::move(scriptDir);
+  options.runtimeDir = std::move(runtimeDir);
   script_ = std::make_unique<KWinScriptClient>(std::move(options));
 }
 
@@ -32,11 +32,11 @@ void KdeDesktop::observeConfigurationChanges(std::shared_ptr<SerialQueue> queue,
 }
 
 std::optional<std::vector<WindowListEntry>> KdeDesktop::onScreenWindows() {
-  return reports_->windows();
+  return windowList_->windows();
 }
 
 std::optional<std::vector<WindowListEntry>> KdeDesktop::onScreenWindowsOf(Pid owner) {
-  return reports_->windowsOf(owner);
+  return windowList_->windowsOf(owner);
 }
 
 std::string KdeDesktop::describe() const {

@@ -3,7 +3,6 @@
 // Screens and windows of a KDE Plasma session on Wayland: displays from
 // kde_output_device_v2, windows from our KWin script's reports.
 
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -11,17 +10,17 @@
 
 #include "platform/Screens.h"
 #include "platform/Windows.h"
-#include "platform/linux/kde/KWinReports.h"
+#include "platform/linux/common/ChangeCoalescer.h"
 #include "platform/linux/kde/KWinScriptClient.h"
+#include "platform/linux/kde/KWinWindowList.h"
 #include "platform/linux/kde/KdeOutputs.h"
-#include "platform/linux/x11/ChangeCoalescer.h"
 
 namespace velmora::linuxos {
 
 class KdeDesktop final : public ScreensSource, public WindowSource {
  public:
   KdeDesktop(std::shared_ptr<ChangeCoalescer> changes, std::optional<std::string> waylandDisplay,
-             std::filesystem::path scriptDir, std::function<void(const std::string&)> tellUser);
+             std::optional<std::string> runtimeDir, std::function<void(const std::string&)> tellUser);
   ~KdeDesktop() override;
 
   std::vector<PlatformScreen> screens() override;
@@ -29,12 +28,12 @@ class KdeDesktop final : public ScreensSource, public WindowSource {
   std::optional<std::vector<WindowListEntry>> onScreenWindows() override;
   std::optional<std::vector<WindowListEntry>> onScreenWindowsOf(Pid owner) override;
 
-  WindowOwners windowOwners() const { return reports_->owners(); }
+  WindowOwners windowOwners() const { return windowList_->owners(); }
   std::string describe() const;
 
  private:
   std::shared_ptr<ChangeCoalescer> changes_;
-  std::shared_ptr<KWinReports> reports_;
+  std::shared_ptr<KWinWindowList> windowList_;
   std::unique_ptr<KdeOutputs> outputs_;
   std::unique_ptr<KWinScriptClient> script_;
 };

@@ -2,8 +2,9 @@
 
 #include <cmath>
 
-#include "platform/linux/x11/Edid.h"
-#include "platform/linux/x11/ScreenRules.h"
+#include "platform/linux/common/ConnectorNames.h"
+#include "platform/linux/common/DisplayText.h"
+#include "platform/linux/common/Edid.h"
 
 namespace velmora::linuxos {
 
@@ -40,15 +41,6 @@ std::optional<std::vector<std::uint8_t>> decodeBase64(const std::string& text) {
   return out;
 }
 
-std::uint32_t outputIdFromName(const std::string& name) {
-  std::uint32_t hash = 2166136261u;
-  for (unsigned char c : name) {
-    hash ^= c;
-    hash *= 16777619u;
-  }
-  return hash;
-}
-
 std::optional<Rect> logicalFrame(const OutputDeviceState& output) {
   if (output.modeWidth <= 0 || output.modeHeight <= 0) return std::nullopt;
   if (!std::isfinite(output.scale) || output.scale <= 0) return std::nullopt;
@@ -65,7 +57,7 @@ std::optional<PlatformScreen> screenFromOutputDevice(const OutputDeviceState& ou
   const std::optional<Rect> frame = logicalFrame(output);
   if (!frame) return std::nullopt;
   PlatformScreen screen;
-  screen.screenNumber = PlatformValue(static_cast<std::int64_t>(outputIdFromName(output.name)));
+  screen.screenNumber = PlatformValue(static_cast<std::int64_t>(connectorHash(output.name)));
   screen.frame = *frame;
   std::optional<std::string> name;
   if (auto edid = decodeBase64(output.edidBase64); edid && !edid->empty()) name = edidProductName(*edid);
@@ -73,6 +65,19 @@ std::optional<PlatformScreen> screenFromOutputDevice(const OutputDeviceState& ou
   if (!name || name->empty()) name = displayableText(output.name);
   screen.localizedName = name.value_or("");
   return screen;
+}
+
+std::vector<PlatformScreen> screensFromOutputDevices(const std::vector<OutputDeviceState>& outputs) {
+  std::vector<PlatformScreen> screens;
+  std::vector<std::string> connectors;
+  for (const auto& output : outputs) {
+    if (auto screen = screenFromOutputDevice(output)) {
+      screens.push_back(std::move(*screen));
+      connectors.push_back(displayableText(output.name).value_or(""));
+    }
+  }
+  appendSharedConnectors(screens, connectors);
+  return screens;
 }
 
 }  // namespace velmora::linuxos

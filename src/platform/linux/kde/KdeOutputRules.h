@@ -30,10 +30,6 @@ struct OutputDeviceState {
 // Standard base64 without line breaks; none for anything else.
 std::optional<std::vector<std::uint8_t>> decodeBase64(const std::string& text);
 
-// A stable number for a connector name (FNV-1a), so a display keeps its id
-// across compositor restarts.
-std::uint32_t outputIdFromName(const std::string& name);
-
 // The frame in the compositor's logical coordinates (those window frames use):
 // the mode turned by the transform, divided by the scale. None while the
 // device has no usable mode or scale.
@@ -42,5 +38,9 @@ std::optional<Rect> logicalFrame(const OutputDeviceState& output);
 // The screen, or none for a disabled device or one without a frame. Name: the
 // EDID product name, else the model, else the connector name.
 std::optional<PlatformScreen> screenFromOutputDevice(const OutputDeviceState& output);
+
+// The screens of all devices, in the order given; devices that share a name
+// get their connector appended: "DELL U2720Q (DP-2)".
+std::vector<PlatformScreen> screensFromOutputDevices(const std::vector<OutputDeviceState>& outputs);
 
 }  // namespace velmora::linuxos

@@ -1,28 +1,21 @@
 #include "platform/linux/kde/KdeOutputs.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
+#include <wayland-client.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <map>
 #include <memory>
 
-#include <wayland-client.h>
-
 #include "kde-output-device-v2-client-protocol.h"
-#include "platform/Log.h"
-#include "platform/ThreadStart.h"
+#include "platform/linux/common/SessionLog.h"
 #include "platform/linux/kde/KdeOutputRules.h"
+#include "platform/linux/wayland/WaylandConnection.h"
 
 namespace velmora::linuxos {
 namespace {
 
 const Logger& outputsLog() {
-  static const Logger logger(kVelmoraSubsystem, "Platform");
-  return logger;
+  return sessionLog(SessionLog::kde);
 }
 
 constexpr std::uint32_t kMaxVersion = 2;
@@ -53,6 +46,12 @@ struct KdeOutputs::Connection {
   wl_display* display = nullptr;
   wl_registry* registry = nullptr;
   std::map<std::uint32_t, std::unique_ptr<Device>> devices;  // by global name: platform order
+  // Two rounds: the first brings the globals, the second the devices' first
+  // descriptions; the list is published from then on.
+  int syncRounds = 0;
+  // Awaited while the first answers come; a connection that ends first
+  // must free it.
+  wl_callback* pendingSync = nullptr;
 
   ~Connection() {
     for (auto& [name, device] : devices)
@@ -60,6 +59,7 @@ struct KdeOutputs::Connection {
 #ifdef VELMORA_KDE_OUTPUT_REGISTRY
     if (outputRegistry) kde_output_device_registry_v2_destroy(outputRegistry);
 #endif
+    if (pendingSync) wl_callback_destroy(pendingSync);
     if (registry) wl_registry_destroy(registry);
     if (display) wl_display_disconnect(display);
   }
@@ -76,12 +76,10 @@ struct KdeOutputs::Connection {
   }
 
   void publish() {
-    std::vector<PlatformScreen> screens;
-    for (auto& [name, device] : devices) {
-      if (!device->applied) continue;
-      if (auto screen = screenFromOutputDevice(*device->applied)) screens.push_back(std::move(*screen));
-    }
-    owner->publish(std::move(screens));
+    std::vector<OutputDeviceState> states;
+    for (auto& [name, device] : devices)
+      if (device->applied) states.push_back(*device->applied);
+    owner->publish(screensFromOutputDevices(states));
   }
 
   // Listeners: every event of the bound version must have one.
@@ -249,29 +247,31 @@ struct KdeOutputs::Connection {
   }
   static constexpr kde_output_device_registry_v2_listener outputRegistryListener = {finished, announced};
 #endif
+  static void synced(void* data, wl_callback* callback, std::uint32_t) {
+    auto& c = *static_cast<Connection*>(data);
+    wl_callback_destroy(callback);
+    c.pendingSync = nullptr;
+    if (++c.syncRounds < 2) {
+      c.sync();
+      return;
+    }
+    if (c.devices.empty()) outputsLog().info("The compositor offers no kde_output_device_v2; no displays known");
+    c.publish();
+  }
+  static constexpr wl_callback_listener syncListener = {synced};
+  void sync() {
+    pendingSync = wl_display_sync(display);
+    wl_callback_add_listener(pendingSync, &syncListener, this);
+  }
 };
 
 KdeOutputs::KdeOutputs(std::function<void()> onChange, std::optional<std::string> display)
     : onChange_(std::move(onChange)), display_(std::move(display)) {
-  stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  // Without a way to stop it, the thread could never be joined.
-  if (stopFd_ < 0) {
-    outputsLog().info("Could not start the KDE back end's thread: %s", {std::strerror(errno)});
-    return;
-  }
-  thread_ = std::thread([this] {
-    runThreadStartHook();
-    run();
-  });
+  if (!worker_.start([this] { run(); })) outputsLog().info("Could not start the KDE back end's display thread");
 }
 
 KdeOutputs::~KdeOutputs() {
-  const std::uint64_t one = 1;
-  if (stopFd_ >= 0 && write(stopFd_, &one, sizeof one) < 0) {
-    // The thread also stops when the eventfd is closed under it; nothing else to do.
-  }
-  if (thread_.joinable()) thread_.join();
-  if (stopFd_ >= 0) close(stopFd_);
+  worker_.stop();
 }
 
 std::vector<PlatformScreen> KdeOutputs::screens() const {
@@ -294,69 +294,31 @@ void KdeOutputs::publish(std::vector<PlatformScreen> screens) {
   if (onChange_) onChange_();
 }
 
-bool KdeOutputs::waitForStop(int milliseconds) {
-  pollfd fd{stopFd_, POLLIN, 0};
-  return poll(&fd, 1, milliseconds) > 0;
-}
-
 void KdeOutputs::run() {
-  int backoffMs = 250;
   bool loggedLost = false;
-  for (;;) {
+  worker_.keepConnecting(Backoff{}, [this, &loggedLost] {
     Connection connection;
     connection.owner = this;
-    connection.display = wl_display_connect(display_ ? display_->c_str() : nullptr);
-    if (connection.display) {
-      if (loggedLost) outputsLog().info("Wayland compositor connection restored");
-      loggedLost = false;
-      backoffMs = 250;
-      runConnection(connection);
-      if (waitForStop(0)) return;
+    connection.display = connectWayland(display_, worker_);
+    if (!connection.display) {
+      if (!loggedLost) outputsLog().info("Wayland compositor unavailable; retrying in the background");
+      loggedLost = true;
+      return false;
+    }
+    if (loggedLost) outputsLog().info("Wayland compositor connection restored");
+    loggedLost = false;
+    connection.registry = wl_display_get_registry(connection.display);
+    wl_registry_add_listener(connection.registry, &Connection::registryListener, &connection);
+    connection.sync();
+    serveWayland(connection.display, worker_, [&connection] {
+      if (connection.syncRounds >= 2) connection.publish();
+    });
+    if (!worker_.stopping()) {
       outputsLog().info("Wayland compositor connection lost; reconnecting in the background");
       loggedLost = true;
-    } else if (!loggedLost) {
-      outputsLog().info("Wayland compositor unavailable; retrying in the background");
-      loggedLost = true;
     }
-    if (waitForStop(backoffMs)) return;
-    backoffMs = std::min(backoffMs * 2, 4000);
-  }
-}
-
-void KdeOutputs::runConnection(Connection& c) {
-  c.registry = wl_display_get_registry(c.display);
-  wl_registry_add_listener(c.registry, &Connection::registryListener, &c);
-  // Two round trips: the globals, then the devices' first descriptions.
-  if (wl_display_roundtrip(c.display) < 0 || wl_display_roundtrip(c.display) < 0) return;
-  if (c.devices.empty()) outputsLog().info("The compositor offers no kde_output_device_v2; no displays known");
-  c.publish();
-  const int fd = wl_display_get_fd(c.display);
-  for (;;) {
-    while (wl_display_prepare_read(c.display) != 0) {
-      if (wl_display_dispatch_pending(c.display) < 0) return;
-    }
-    if (wl_display_flush(c.display) < 0 && errno != EAGAIN) {
-      wl_display_cancel_read(c.display);
-      return;
-    }
-    pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd_, POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
-      wl_display_cancel_read(c.display);
-      if (errno == EINTR) continue;
-      return;
-    }
-    if (fds[1].revents) {
-      wl_display_cancel_read(c.display);
-      return;
-    }
-    if (fds[0].revents & (POLLERR | POLLHUP)) {
-      wl_display_cancel_read(c.display);
-      return;
-    }
-    if (wl_display_read_events(c.display) < 0) return;
-    if (wl_display_dispatch_pending(c.display) < 0) return;
-    c.publish();
-  }
+    return true;
+  });
 }
 
 }  // namespace velmora::linuxos

@@ -10,10 +10,10 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/Screens.h"
+#include "platform/linux/common/WorkerThread.h"
 
 namespace velmora::linuxos {
 
@@ -35,18 +35,15 @@ class KdeOutputs {
   friend struct Connection;
 
   void run();
-  void runConnection(Connection& connection);
-  bool waitForStop(int milliseconds);
   void publish(std::vector<PlatformScreen> screens);
 
   std::function<void()> onChange_;
   std::optional<std::string> display_;
-  int stopFd_ = -1;
 
   mutable std::mutex mutex_;
   std::vector<PlatformScreen> screens_;
   bool available_ = false;
-  std::thread thread_;
+  WorkerThread worker_;
 };
 
 }  // namespace velmora::linuxos

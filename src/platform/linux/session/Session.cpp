@@ -4,7 +4,11 @@
 #include <array>
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <utility>
+
+#include "platform/linux/common/UnixSocket.h"
+#include "platform/linux/hyprland/HyprlandIpc.h"
 
 namespace velmora::linuxos {
 namespace {
@@ -28,16 +32,36 @@ bool isSet(const Environment& env, std::string_view name) {
   return value && !value->empty();
 }
 
-// XDG_CURRENT_DESKTOP is a colon-separated list such as "ubuntu:GNOME".
-bool desktopListHas(const std::string& desktops, std::string_view wanted) {
+// XDG_CURRENT_DESKTOP is a colon-separated list such as "ubuntu:GNOME"; the
+// first entry we support names the session.
+std::optional<SessionKind> namedDesktop(const std::string& desktops) {
   std::size_t start = 0;
   while (start <= desktops.size()) {
     std::size_t end = desktops.find(':', start);
     if (end == std::string::npos) end = desktops.size();
-    if (lower(std::string_view(desktops).substr(start, end - start)) == wanted) return true;
+    const std::string entry = lower(std::string_view(desktops).substr(start, end - start));
+    if (entry != "x11")
+      if (auto kind = parseSessionName(entry)) return kind;
     start = end + 1;
   }
-  return false;
+  return std::nullopt;
+}
+
+std::optional<SessionKind> answeringCompositor(const Environment& env, const SocketProbe& answers,
+                                               std::vector<std::string>& log) {
+  if (auto sway = env("SWAYSOCK"); sway && !sway->empty()) {
+    if (answers(*sway)) return SessionKind::sway;
+    log.push_back("session: SWAYSOCK=" + *sway + " does not answer (left from an earlier sway session?); ignoring it");
+  }
+  const auto signature = env("HYPRLAND_INSTANCE_SIGNATURE");
+  if (!signature || signature->empty()) return std::nullopt;
+  const auto location = hyprland::locateSockets(signature, env("XDG_RUNTIME_DIR"), [](const std::string& dir) {
+    std::error_code ec;
+    return std::filesystem::is_directory(dir, ec);
+  });
+  if (location.paths && answers(location.paths->request)) return SessionKind::hyprland;
+  log.push_back("session: HYPRLAND_INSTANCE_SIGNATURE=" + *signature + " names no Hyprland that answers; ignoring it");
+  return std::nullopt;
 }
 
 }  // namespace
@@ -63,7 +87,11 @@ std::optional<SessionKind> parseSessionName(std::string_view name) {
   return std::nullopt;
 }
 
-SessionChoice chooseSession(const Environment& env) {
+bool socketAnswers(const std::string& path) {
+  return static_cast<bool>(connectUnixSocket(path, std::chrono::steady_clock::now() + std::chrono::milliseconds(500)));
+}
+
+SessionChoice chooseSession(const Environment& env, const SocketProbe& answers) {
   SessionChoice choice;
   if (auto forced = env("VELMORA_SESSION"); forced && !forced->empty()) {
     if (auto kind = parseSessionName(*forced)) {
@@ -83,15 +111,8 @@ SessionChoice chooseSession(const Environment& env) {
   }
 
   const std::string desktops = env("XDG_CURRENT_DESKTOP").value_or("");
-  std::optional<SessionKind> kind;
-  if (isSet(env, "SWAYSOCK"))
-    kind = SessionKind::sway;
-  else if (isSet(env, "HYPRLAND_INSTANCE_SIGNATURE"))
-    kind = SessionKind::hyprland;
-  else if (desktopListHas(desktops, "gnome"))
-    kind = SessionKind::gnome;
-  else if (desktopListHas(desktops, "kde"))
-    kind = SessionKind::kde;
+  std::optional<SessionKind> kind = namedDesktop(desktops);
+  if (!kind) kind = answeringCompositor(env, answers, choice.logLines);
 
   if (kind) {
     choice.kind = *kind;

@@ -13,8 +13,8 @@
 
 #include "platform/Screens.h"
 #include "platform/Windows.h"
+#include "platform/linux/common/ChangeCoalescer.h"
 #include "platform/linux/proc/ProcApplications.h"
-#include "platform/linux/x11/ChangeCoalescer.h"
 
 namespace velmora::linuxos {
 
@@ -35,7 +35,16 @@ struct SessionChoice {
   std::vector<std::string> logLines;
 };
 
-SessionChoice chooseSession(const Environment& env);
+// Whether something listens on a unix socket; tests pass their own.
+using SocketProbe = std::function<bool(const std::string& path)>;
+bool socketAnswers(const std::string& path);
+
+// XDG_CURRENT_DESKTOP names the desktop the user is in and decides. Where it
+// names none we support, a compositor's variable (SWAYSOCK,
+// HYPRLAND_INSTANCE_SIGNATURE) counts only when its socket answers: sway's
+// stock configuration exports SWAYSOCK into the user's systemd environment,
+// where it outlives the sway session.
+SessionChoice chooseSession(const Environment& env, const SocketProbe& answers = socketAnswers);
 
 // What a session back end needs from the rest of the platform.
 struct SessionContext {

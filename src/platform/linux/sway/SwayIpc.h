@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/linux/common/CompositorJson.h"
+
 namespace velmora::linuxos {
 
 enum class SwayRequest : std::uint32_t { subscribe = 2, getTree = 4, getVersion = 7 };
@@ -33,7 +35,7 @@ struct SwayFrame {
 // the magic, or announces a payload past the limit, is broken for good.
 class SwayFrameReader {
  public:
-  static constexpr std::uint32_t kMaxPayload = 64u << 20;
+  static constexpr std::uint32_t kMaxPayload = kMaxCompositorJsonBytes;
 
   void feed(std::string_view bytes);
   std::optional<SwayFrame> next();

@@ -10,10 +10,15 @@ namespace velmora::linuxos {
 // sway's get_outputs: they name monitors the same way (the EDID model), and
 // unlike sway 1.7's IPC they report an output that is moved or rescaled.
 SessionDesktop makeSwaySessionDesktop(const SessionContext& context) {
-  auto outputs = std::make_shared<WaylandOutputs>(context.changes, context.env("WAYLAND_DISPLAY"));
   auto socket = context.env("SWAYSOCK");
   if (!socket || socket->empty()) socket = context.env("I3SOCK");
   auto client = std::make_shared<SwayClient>(socket);
+  // sway before 1.9 sends no output event, and a moved or rescaled output
+  // moves the windows on it.
+  auto outputs = std::make_shared<WaylandOutputs>(context.changes, context.env("WAYLAND_DISPLAY"),
+                                                  [weak = std::weak_ptr<SwayClient>(client)] {
+                                                    if (auto c = weak.lock()) c->outputsChanged();
+                                                  });
 
   SessionDesktop session;
   session.screens = outputs;

@@ -4,10 +4,9 @@
 #include <cmath>
 #include <limits>
 
-#include <nlohmann/json.hpp>
-
+#include "platform/linux/common/CompositorJson.h"
+#include "platform/linux/common/DisplayText.h"
 #include "platform/linux/sway/SwayIpc.h"
-#include "platform/linux/x11/ScreenRules.h"
 
 namespace velmora::linuxos {
 
@@ -15,55 +14,18 @@ namespace {
 
 using nlohmann::json;
 
-// sway's trees are a handful of levels deep; anything past this is not one.
-constexpr int kMaxNesting = 512;
-
-bool nestedTooDeep(std::string_view text) {
-  int depth = 0;
-  bool inString = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (inString) {
-      if (c == '\\')
-        ++i;
-      else if (c == '"')
-        inString = false;
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '{' || c == '[') {
-      if (++depth > kMaxNesting) return true;
-    } else if (c == '}' || c == ']') {
-      --depth;
-    }
-  }
-  return false;
-}
-
-std::optional<json> parse(std::string_view text) {
-  if (nestedTooDeep(text)) return std::nullopt;
-  json value = json::parse(text, nullptr, false);
-  if (value.is_discarded()) return std::nullopt;
-  return value;
-}
-
-const json* member(const json& object, const char* key) {
-  if (!object.is_object()) return nullptr;
-  auto it = object.find(key);
-  return it == object.end() ? nullptr : &*it;
-}
-
 std::string stringMember(const json& object, const char* key) {
-  const json* value = member(object, key);
+  const json* value = jsonMember(object, key);
   return value && value->is_string() ? value->get<std::string>() : std::string();
 }
 
 bool trueMember(const json& object, const char* key) {
-  const json* value = member(object, key);
+  const json* value = jsonMember(object, key);
   return value && value->is_boolean() && value->get<bool>();
 }
 
 std::optional<Pid> pidOf(const json& node) {
-  const json* pid = member(node, "pid");
+  const json* pid = jsonMember(node, "pid");
   if (!pid || !pid->is_number_integer()) return std::nullopt;
   if (pid->is_number_unsigned()) {
     const auto v = pid->get<std::uint64_t>();
@@ -77,13 +39,13 @@ std::optional<Pid> pidOf(const json& node) {
 
 // sway lays windows out in 32-bit integers; anything else is not a window's place.
 std::optional<Rect> rectOf(const json& node) {
-  const json* rect = member(node, "rect");
+  const json* rect = jsonMember(node, "rect");
   if (!rect || !rect->is_object()) return std::nullopt;
   double v[4];
   const char* keys[4] = {"x", "y", "width", "height"};
   constexpr double kLimit = std::numeric_limits<std::int32_t>::max();
   for (int i = 0; i < 4; ++i) {
-    const json* field = member(*rect, keys[i]);
+    const json* field = jsonMember(*rect, keys[i]);
     if (!field || !field->is_number()) return std::nullopt;
     v[i] = field->get<double>();
     if (!std::isfinite(v[i]) || std::abs(v[i]) > kLimit) return std::nullopt;
@@ -93,7 +55,7 @@ std::optional<Rect> rectOf(const json& node) {
 }
 
 bool hasChildren(const json& node, const char* key) {
-  const json* children = member(node, key);
+  const json* children = jsonMember(node, key);
   return children && children->is_array() && !children->empty();
 }
 
@@ -121,11 +83,11 @@ std::vector<View> viewsOf(const json& root) {
       continue;
     }
     // Pushed in reverse so they come off in tree order: tiled, then floating.
-    const json* floating = member(node, "floating_nodes");
+    const json* floating = jsonMember(node, "floating_nodes");
     if (floating && floating->is_array())
       for (auto it = floating->rbegin(); it != floating->rend(); ++it)
         stack.push_back({&*it, &node});
-    const json* tiled = member(node, "nodes");
+    const json* tiled = jsonMember(node, "nodes");
     if (tiled && tiled->is_array())
       for (auto it = tiled->rbegin(); it != tiled->rend(); ++it)
         stack.push_back({&*it, current.floatingOwner});
@@ -143,7 +105,7 @@ WindowListEntry entryOf(const json& node) {
 
 std::string classOf(const json& node) {
   if (auto appId = displayableText(stringMember(node, "app_id"))) return *appId;
-  if (const json* props = member(node, "window_properties"))
+  if (const json* props = jsonMember(node, "window_properties"))
     if (auto cls = displayableText(stringMember(*props, "class"))) return *cls;
   return {};
 }
@@ -151,7 +113,7 @@ std::string classOf(const json& node) {
 }  // namespace
 
 std::optional<SwayWindows> swayWindowsFromTree(std::string_view text) {
-  auto tree = parse(text);
+  auto tree = parseCompositorJson(text);
   if (!tree || !tree->is_object() || stringMember(*tree, "type") != "root") return std::nullopt;
 
   SwayWindows result;
@@ -163,7 +125,7 @@ std::optional<SwayWindows> swayWindowsFromTree(std::string_view text) {
     const json& node = *view.node;
     if (auto pid = pidOf(node)) result.owners.emplace(*pid, classOf(node));
     if (!trueMember(node, "visible")) continue;
-    const json* fm = member(node, "fullscreen_mode");
+    const json* fm = jsonMember(node, "fullscreen_mode");
     const bool isFullscreen = fm && fm->is_number_integer() && fm->get<std::int64_t>() != 0;
     if (trueMember(node, "focused")) {
       focused.push_back(&node);
@@ -191,7 +153,7 @@ std::optional<SwayWindows> swayWindowsFromTree(std::string_view text) {
 bool swayEventMayMoveWindows(std::uint32_t type, std::string_view payload) {
   if (type != kSwayWindowEvent && type != kSwayWorkspaceEvent && type != kSwayOutputEvent) return false;
   if (type == kSwayOutputEvent) return true;
-  auto event = parse(payload);
+  auto event = parseCompositorJson(payload);
   if (!event) return true;
   const std::string change = stringMember(*event, "change");
   if (type == kSwayWindowEvent) return change != "title" && change != "mark" && change != "urgent";
@@ -199,7 +161,7 @@ bool swayEventMayMoveWindows(std::uint32_t type, std::string_view payload) {
 }
 
 std::optional<std::string> swayVersion(std::string_view text) {
-  auto reply = parse(text);
+  auto reply = parseCompositorJson(text);
   if (!reply) return std::nullopt;
   return displayableText(stringMember(*reply, "human_readable"), 64);
 }

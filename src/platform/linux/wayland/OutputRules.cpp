@@ -5,7 +5,8 @@
 #include <cmath>
 #include <limits>
 
-#include "platform/linux/x11/ScreenRules.h"
+#include "platform/linux/common/ConnectorNames.h"
+#include "platform/linux/common/DisplayText.h"
 
 namespace velmora::linuxos {
 
@@ -35,10 +36,8 @@ bool plausible(const Rect& r) {
 
 std::uint32_t ConnectorIds::idFor(const std::string& connector) {
   if (auto found = ids_.find(connector); found != ids_.end()) return found->second;
-  // FNV-1a; a collision with another connector moves on to the next free id.
-  std::uint32_t id = 2166136261u;
-  for (unsigned char c : connector)
-    id = (id ^ c) * 16777619u;
+  // A collision with another connector moves on to the next free id.
+  std::uint32_t id = connectorHash(connector);
   auto taken = [this](std::uint32_t candidate) {
     return std::any_of(ids_.begin(), ids_.end(), [&](const auto& entry) { return entry.second == candidate; });
   };
@@ -70,14 +69,7 @@ std::vector<PlatformScreen> screensFromOutputs(const std::vector<WaylandOutputIn
     screens.push_back(std::move(screen));
     connectors.push_back(displayableText(output.connector).value_or(""));
   }
-  std::vector<std::string> names;
-  for (const auto& s : screens)
-    names.push_back(s.localizedName);
-  for (std::size_t i = 0; i < screens.size(); ++i) {
-    const bool shared = std::count(names.begin(), names.end(), names[i]) > 1;
-    if (shared && !connectors[i].empty() && names[i] != connectors[i])
-      screens[i].localizedName = names[i] + " (" + connectors[i] + ")";
-  }
+  appendSharedConnectors(screens, connectors);
   return screens;
 }
 

@@ -1,21 +1,16 @@
 #include "platform/linux/wayland/WaylandOutputs.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 #include <wayland-client.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
-#include "platform/Log.h"
-#include "platform/ThreadStart.h"
-#include "platform/linux/wayland/Backoff.h"
+#include "platform/linux/common/SessionLog.h"
+#include "platform/linux/common/WorkerThread.h"
+#include "platform/linux/wayland/WaylandConnection.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
 
 namespace velmora::linuxos {
@@ -23,8 +18,7 @@ namespace velmora::linuxos {
 namespace {
 
 const Logger& outputsLog() {
-  static const Logger logger(kVelmoraSubsystem, "Session");
-  return logger;
+  return sessionLog(SessionLog::wayland);
 }
 
 constexpr std::uint32_t kOutputVersion = 4;
@@ -56,13 +50,12 @@ std::optional<Rect> frameWithoutXdgOutput(const Output& o) {
 
 struct WaylandOutputs::Impl {
   std::shared_ptr<ChangeCoalescer> changes;
+  std::function<void()> onChange;
   std::optional<std::string> display;
-  int wakeFd = -1;
 
   std::mutex mutex;
   std::condition_variable firstAnswer;
   bool answered = false;
-  bool stop = false;
   bool isConnected = false;
   std::vector<WaylandOutputInfo> snapshot;
   ConnectorIds ids;
@@ -74,8 +67,11 @@ struct WaylandOutputs::Impl {
   zxdg_output_manager_v1* xdgManager = nullptr;
   std::vector<std::unique_ptr<Output>> outputs;
   int syncRounds = 0;
+  // The first answers' callback while it is awaited; a connection that ends
+  // before it comes must free it.
+  wl_callback* pendingSync = nullptr;
 
-  std::thread thread;
+  WorkerThread worker;
 
   void run();
   bool serve();
@@ -83,7 +79,10 @@ struct WaylandOutputs::Impl {
   void addXdgOutput(Output& o);
   void publish();
   void markAnswered();
-  bool waitForStop(std::chrono::milliseconds timeout);
+  void sync() {
+    pendingSync = wl_display_sync(wl);
+    wl_callback_add_listener(pendingSync, &syncListener, this);
+  }
 
   static thread_local Impl* serving;
   static const wl_registry_listener registryListener;
@@ -200,8 +199,9 @@ const wl_callback_listener WaylandOutputs::Impl::syncListener = {
     [](void* data, wl_callback* callback, uint32_t) {
       auto* self = static_cast<Impl*>(data);
       wl_callback_destroy(callback);
+      self->pendingSync = nullptr;
       if (++self->syncRounds < 2) {
-        wl_callback_add_listener(wl_display_sync(self->wl), &syncListener, self);
+        self->sync();
         return;
       }
       self->publish();
@@ -231,7 +231,9 @@ void WaylandOutputs::Impl::publish() {
     screens = std::move(next);
     snapshot = std::move(infos);
   }
-  if (changed && changes) changes->trigger();
+  if (!changed) return;
+  if (changes) changes->trigger();
+  if (onChange) onChange();
 }
 
 void WaylandOutputs::Impl::markAnswered() {
@@ -248,6 +250,8 @@ void WaylandOutputs::Impl::teardown() {
   outputs.clear();
   if (xdgManager) zxdg_output_manager_v1_destroy(xdgManager);
   xdgManager = nullptr;
+  if (pendingSync) wl_callback_destroy(pendingSync);
+  pendingSync = nullptr;
   if (registry) wl_registry_destroy(registry);
   registry = nullptr;
   if (wl) wl_display_disconnect(wl);
@@ -258,7 +262,7 @@ void WaylandOutputs::Impl::teardown() {
 // Serves one connection until it breaks or the owner stops; true when the
 // connection was made.
 bool WaylandOutputs::Impl::serve() {
-  wl = wl_display_connect(display ? display->c_str() : nullptr);
+  wl = connectWayland(display, worker);
   if (!wl) return false;
   {
     std::lock_guard lock(mutex);
@@ -267,32 +271,8 @@ bool WaylandOutputs::Impl::serve() {
   serving = this;
   registry = wl_display_get_registry(wl);
   wl_registry_add_listener(registry, &registryListener, this);
-  wl_callback_add_listener(wl_display_sync(wl), &syncListener, this);
-
-  const int fd = wl_display_get_fd(wl);
-  for (;;) {
-    bool broken = false;
-    while (!broken && wl_display_prepare_read(wl) != 0)
-      broken = wl_display_dispatch_pending(wl) < 0;
-    if (broken) break;
-    wl_display_flush(wl);
-    pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0 && errno != EINTR) {
-      wl_display_cancel_read(wl);
-      break;
-    }
-    if (fds[1].revents) {
-      wl_display_cancel_read(wl);
-      break;
-    }
-    if (fds[0].revents & POLLIN) {
-      if (wl_display_read_events(wl) < 0) break;
-    } else {
-      wl_display_cancel_read(wl);
-      if (fds[0].revents & (POLLHUP | POLLERR)) break;
-    }
-    if (wl_display_dispatch_pending(wl) < 0) break;
-  }
+  sync();
+  serveWayland(wl, worker);
   serving = nullptr;
   teardown();
   {
@@ -303,55 +283,39 @@ bool WaylandOutputs::Impl::serve() {
   return true;
 }
 
-bool WaylandOutputs::Impl::waitForStop(std::chrono::milliseconds timeout) {
-  pollfd wake{wakeFd, POLLIN, 0};
-  return ::poll(&wake, 1, static_cast<int>(timeout.count())) > 0;
-}
-
 void WaylandOutputs::Impl::run() {
-  Backoff backoff;
   bool wasLost = false;
-  while (true) {
+  worker.keepConnecting(Backoff{}, [this, &wasLost] {
     const bool made = serve();
     markAnswered();
-    {
-      std::lock_guard lock(mutex);
-      if (stop) return;
-    }
+    if (worker.stopping()) return made;
     if (made) {
-      backoff.reset();
       outputsLog().info("Wayland outputs: lost the compositor; reconnecting");
       wasLost = true;
     } else if (!wasLost) {
       outputsLog().info("Wayland outputs: cannot connect to the compositor; retrying");
       wasLost = true;
     }
-    if (waitForStop(backoff.next())) return;
-  }
+    return made;
+  });
 }
 
-WaylandOutputs::WaylandOutputs(std::shared_ptr<ChangeCoalescer> changes, std::optional<std::string> display)
+WaylandOutputs::WaylandOutputs(std::shared_ptr<ChangeCoalescer> changes, std::optional<std::string> display,
+                               std::function<void()> onChange)
     : changes_(std::move(changes)), impl_(std::make_unique<Impl>()) {
   impl_->changes = changes_;
+  impl_->onChange = std::move(onChange);
   impl_->display = std::move(display);
-  impl_->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  impl_->thread = std::thread([impl = impl_.get()] {
-    runThreadStartHook();
-    impl->run();
-  });
+  if (!impl_->worker.start([impl = impl_.get()] { impl->run(); })) {
+    outputsLog().info("Wayland outputs: cannot start a thread to read them");
+    return;
+  }
   std::unique_lock lock(impl_->mutex);
   impl_->firstAnswer.wait_for(lock, std::chrono::seconds(1), [this] { return impl_->answered; });
 }
 
 WaylandOutputs::~WaylandOutputs() {
-  {
-    std::lock_guard lock(impl_->mutex);
-    impl_->stop = true;
-  }
-  const std::uint64_t one = 1;
-  [[maybe_unused]] auto written = ::write(impl_->wakeFd, &one, sizeof one);
-  impl_->thread.join();
-  ::close(impl_->wakeFd);
+  impl_->worker.stop();
 }
 
 std::vector<PlatformScreen> WaylandOutputs::screens() {

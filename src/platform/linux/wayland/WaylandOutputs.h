@@ -17,17 +17,19 @@
 #include <vector>
 
 #include "platform/Screens.h"
+#include "platform/linux/common/ChangeCoalescer.h"
 #include "platform/linux/wayland/OutputRules.h"
-#include "platform/linux/x11/ChangeCoalescer.h"
 
 namespace velmora::linuxos {
 
 class WaylandOutputs final : public ScreensSource {
  public:
   // display: a WAYLAND_DISPLAY value (name or absolute path); none uses the
-  // process environment. Changes are reported to the coalescer. Waits briefly
-  // for the compositor's first answer, so that the first read has screens.
-  explicit WaylandOutputs(std::shared_ptr<ChangeCoalescer> changes, std::optional<std::string> display = std::nullopt);
+  // process environment. Changes are reported to the coalescer, and to
+  // onChange (may be null) on the outputs' thread. Waits briefly for the
+  // compositor's first answer, so that the first read has screens.
+  explicit WaylandOutputs(std::shared_ptr<ChangeCoalescer> changes, std::optional<std::string> display = std::nullopt,
+                          std::function<void()> onChange = nullptr);
   ~WaylandOutputs() override;
 
   WaylandOutputs(const WaylandOutputs&) = delete;

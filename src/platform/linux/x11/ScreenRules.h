@@ -27,7 +27,4 @@ struct MonitorReplies {
 // name, else the monitor's own name.
 PlatformScreen screenFromMonitor(const MonitorReplies& monitor);
 
-// Text as it may be shown: valid UTF-8 without control characters, else none.
-std::optional<std::string> displayableText(std::string text, std::size_t maxBytes = 256);
-
 }  // namespace velmora::linuxos

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/linux/x11/ScreenRules.h"
+#include "platform/linux/common/DisplayText.h"
 
 namespace velmora::linuxos {
 

@@ -1,9 +1,10 @@
 #pragma once
 
 // The X server's screen list, window list and owners of top-level windows.
-// Thread-safe: reads may come from any thread at once. A thread of its own
-// watches RandR events on a second connection and, when the server goes away,
-// reconnects with back-off. While there is no server, reads give nothing.
+// A thread of its own holds the connection and keeps a snapshot current by
+// the server's events (see X11Watch); reads copy the snapshot from any
+// thread and never wait for the server. When the server goes away the
+// thread reconnects with back-off; meanwhile reads give nothing.
 
 #include <chrono>
 #include <condition_variable>
@@ -13,22 +14,22 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/Screens.h"
 #include "platform/Types.h"
 #include "platform/Windows.h"
-#include "platform/linux/proc/ProcFs.h"
+#include "platform/linux/common/WorkerThread.h"
 
 namespace velmora::linuxos {
 
-struct WindowReplies;
+struct X11Snapshot;
 
 class X11Client {
  public:
-  // onChange runs on the client's thread after RandR events and after the
-  // connection is lost or made again; it should only hand work on.
+  // onChange runs on the client's thread when the screens change and when
+  // the connection is lost or made again; it should only hand work on.
+  // Waits briefly for the server's first answer, so the first read has it.
   explicit X11Client(std::function<void()> onChange = nullptr, std::optional<std::string> display = std::nullopt);
   ~X11Client();
 
@@ -39,8 +40,7 @@ class X11Client {
   std::vector<PlatformScreen> screens();
 
   // Managed windows front to back; nullopt without a server. With an owner,
-  // only that process's windows: the others cost one request each instead
-  // of seven.
+  // only that process's windows.
   std::optional<std::vector<WindowListEntry>> windows(std::optional<Pid> owner = std::nullopt);
 
   // pid → window class of every process that owns a top-level window.
@@ -49,31 +49,20 @@ class X11Client {
   bool connected() const;
 
  private:
-  struct Connection;
-
-  std::shared_ptr<Connection> current() const;
-  std::shared_ptr<Connection> connect();
-  void dropIfBroken(const std::shared_ptr<Connection>& connection);
-  bool lost(const std::shared_ptr<Connection>& connection);
-  void lookUpSandboxPid(WindowReplies& window);
   void run();
-  bool waitForStop(std::chrono::milliseconds timeout);
-  void notify();
+  bool serveOnce(bool afterLoss);
+  void publish(std::shared_ptr<const X11Snapshot> snapshot);
+  std::shared_ptr<const X11Snapshot> current() const;
 
   std::function<void()> onChange_;
   std::optional<std::string> display_;
 
   mutable std::mutex mutex_;
-  std::condition_variable stopped_;
-  std::shared_ptr<Connection> connection_;
-  bool stop_ = false;
-  std::thread thread_;
+  std::condition_variable answered_;
+  bool firstAnswer_ = false;
+  std::shared_ptr<const X11Snapshot> snapshot_;  // null while not connected
 
-  // (client pid, _NET_WM_PID) → the client's pid inside its namespace. A
-  // pair stays true while the client's connection, and so its pid, lives.
-  ProcFs proc_;
-  std::mutex sandboxMutex_;
-  std::map<std::pair<std::uint32_t, std::uint32_t>, std::optional<std::uint32_t>> sandboxPids_;
+  WorkerThread worker_;
 };
 
 }  // namespace velmora::linuxos

@@ -8,7 +8,7 @@
 
 #include "platform/Screens.h"
 #include "platform/Windows.h"
-#include "platform/linux/x11/ChangeCoalescer.h"
+#include "platform/linux/common/ChangeCoalescer.h"
 #include "platform/linux/x11/X11Client.h"
 
 namespace velmora::linuxos {

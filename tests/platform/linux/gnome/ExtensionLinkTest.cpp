@@ -9,7 +9,7 @@ using State = ExtensionLink::State;
 
 // One event and what must follow from it.
 struct Step {
-  // appeared, vanished, changed, version:N, noversion, windowsFailed, refused, nameTaken, grace
+  // appeared, vanished, changed, version:N, noversion, windowsRead, windowsFailed, refused, nameTaken, grace
   std::string event;
   State state;
   bool probe = false;
@@ -25,7 +25,8 @@ ExtensionLink::Actions run(ExtensionLink& link, const std::string& event) {
   if (event == "changed") return link.changedSignal();
   if (event == "noversion") return link.versionRead(std::nullopt);
   if (event.rfind("version:", 0) == 0) return link.versionRead(static_cast<std::uint32_t>(std::stoul(event.substr(8))));
-  if (event == "windowsFailed") return link.windowsFailed();
+  if (event == "windowsRead") return link.windowsRead();
+  if (event == "windowsFailed") return link.windowsFailed("org.gnome.Shell.Error");
   if (event == "refused") return link.windowsRefused();
   if (event == "nameTaken") return link.nameRefused();
   if (event == "grace") return link.graceExpired();
@@ -76,6 +77,7 @@ TEST(ExtensionLinkTest, FollowsTheExtensionThroughItsLife) {
            {"changed", State::checking, true},
            {"version:1", State::connected, false, true, false, false, 1},
            // Disabled later: logged again, but the user was told already.
+           {"windowsRead", State::connected},
            {"windowsFailed", State::checking, true},
            {"noversion", State::grace, false, false, true},
            {"grace", State::checking, true},
@@ -91,6 +93,22 @@ TEST(ExtensionLinkTest, FollowsTheExtensionThroughItsLife) {
            {"version:8", State::unknownVersion, false, false, false, false, 1},
            {"changed", State::checking, true},
            {"version:1", State::connected, false, true, false, false, 1},
+       });
+  play("an extension that answers but cannot list windows is asked again after a back-off, logged once",
+       {
+           {"appeared", State::checking, true},
+           {"version:1", State::connected, false, true, false, false, 1},
+           {"windowsFailed", State::failing, false, false, true, true, 1},
+           // Its own Changed signals bring no call before the back-off ends.
+           {"changed", State::failing},
+           {"grace", State::checking, true},
+           {"version:1", State::connected, false, true},
+           {"windowsFailed", State::failing, false, false, true},
+           {"grace", State::checking, true},
+           {"version:1", State::connected, false, true},
+           // Mended: believed and logged once it lists windows.
+           {"windowsRead", State::connected, false, false, false, false, 1},
+           {"changed", State::connected, false, true},
        });
   play("a refused list waits for the extension to learn our name, then is told once and not asked again",
        {
@@ -147,6 +165,7 @@ TEST(ExtensionLinkTest, TellsTheUserWhatToDo) {
   link.shellAppeared();
   link.versionRead(1u);
   EXPECT_NE(link.describe().find("extension velmora@quennet.co connected"), std::string::npos);
+  link.windowsRead();
   link.windowsFailed();
   link.versionRead(std::nullopt);
   link.graceExpired();

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <random>
 
+#include "support/UnixListener.h"
+
 namespace velmora::linuxos::hyprland {
 namespace {
 
@@ -26,8 +28,8 @@ class FakeHyprland {
     std::random_device rd;
     dir_ = fs::temp_directory_path() / ("velmora-hypr-" + std::to_string(rd()));
     fs::create_directories(dir_);
-    requestFd_ = listenAt(paths().request);
-    eventFd_ = listenAt(paths().events);
+    requestFd_ = test::listenAt(paths().request);
+    eventFd_ = test::listenAt(paths().events);
     stopFd_ = ::eventfd(0, EFD_CLOEXEC);
     thread_ = std::thread([this] { serve(); });
   }
@@ -62,17 +64,6 @@ class FakeHyprland {
   }
 
  private:
-  static int listenAt(const std::string& path) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 8) != 0) {
-      ADD_FAILURE() << "cannot listen at " << path;
-    }
-    return fd;
-  }
-
   void serve() {
     for (;;) {
       pollfd fds[3] = {{requestFd_, POLLIN, 0}, {eventFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/linux/common/ConnectorNames.h"
+
 namespace velmora::linuxos {
 namespace {
 
@@ -84,10 +86,23 @@ TEST(KdeOutputRulesTest, TurnsOutputDevicesIntoScreens) {
     if (!screen) continue;
     EXPECT_EQ(screen->frame, *c.frame) << c.what;
     EXPECT_EQ(screen->localizedName, c.name) << c.what;
-    EXPECT_EQ(toUInt32(screen->screenNumber), outputIdFromName("DP-2")) << c.what;
+    EXPECT_EQ(toUInt32(screen->screenNumber), connectorHash("DP-2")) << c.what;
   }
-  EXPECT_NE(outputIdFromName("DP-1"), outputIdFromName("DP-2"));
-  EXPECT_EQ(outputIdFromName("Virtual-1"), outputIdFromName(std::string("Virtual-1")));
+
+  // Two monitors of one model are told apart by their connector, as on the
+  // other desktops; a disabled one takes no part.
+  auto named = [&](const char* connector, const char* product, bool enabled = true) {
+    return with([&](auto& o) {
+      o.name = connector;
+      o.edidBase64 = edidNaming(product);
+      o.enabled = enabled;
+    });
+  };
+  std::vector<std::string> names;
+  for (const auto& s : screensFromOutputDevices({named("DP-1", "Aster 27"), named("DP-2", "Aster 27"),
+                                                 named("DP-3", "Borealis Q32"), named("DP-4", "Borealis Q32", false)}))
+    names.push_back(s.localizedName);
+  EXPECT_EQ(names, (std::vector<std::string>{"Aster 27 (DP-1)", "Aster 27 (DP-2)", "Borealis Q32"}));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "platform/linux/sway/SwayClient.h"
 #include "platform/linux/sway/SwayIpc.h"
+#include "support/UnixListener.h"
 
 namespace velmora::linuxos {
 namespace {
@@ -32,12 +33,7 @@ class FakeSway {
            ("velmora-sway-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
     std::filesystem::create_directories(dir_);
     path_ = (dir_ / "ipc.sock").string();
-    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
-    EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(::listen(listener_, 4), 0);
+    listener_ = test::listenAt(path_);
     thread_ = std::thread([this] {
       for (int connection = 0;; ++connection) {
         const int fd = ::accept(listener_, nullptr, nullptr);
@@ -113,6 +109,36 @@ TEST(SwayClient, KeepsASnapshotAndReadsTheTreeAgainAfterAMove) {
   EXPECT_EQ(client.onScreenWindowsOf(42)->size(), 1u);
   EXPECT_TRUE(client.onScreenWindowsOf(43)->empty());
   EXPECT_EQ(client.windowOwners().count(42), 1u);
+}
+
+// sway sends no event for a drag with the pointer, nor for outputs before
+// 1.9: the tree is read again while the list is being read, and when the
+// outputs change.
+TEST(SwayClient, ReadsTheTreeAgainWhileReadAndWhenTheOutputsChange) {
+  struct Case {
+    const char* what;
+    std::chrono::milliseconds readRefresh;
+    std::function<void(SwayClient&)> nudge;
+  };
+  const std::vector<Case> cases = {
+      {"while read", std::chrono::milliseconds(20), [](SwayClient& c) { c.onScreenWindows(); }},
+      {"outputs changed", std::chrono::hours(1), [](SwayClient& c) { c.outputsChanged(); }},
+  };
+  for (const Case& c : cases) {
+    // No event at all: each tree asked for shows the window further right.
+    FakeSway sway([](int fd, int) {
+      SwayFrameReader reader;
+      for (int x = 0; FakeSway::awaitRequest(fd, reader, SwayRequest::getTree); x += 1920)
+        FakeSway::send(fd, encodeSwayMessage(SwayRequest::getTree, treeWith(42, x)));
+    });
+    SwayClient client(sway.path(), c.readRefresh);
+    std::uint64_t seen = client.waitForTree(0, kPatience);
+    c.nudge(client);
+    seen = client.waitForTree(seen, kPatience);
+    const auto windows = client.onScreenWindows();
+    ASSERT_TRUE(windows && !windows->empty()) << c.what;
+    EXPECT_GE(toRect(windows->front().bounds)->x, 1920) << c.what;
+  }
 }
 
 TEST(SwayClient, ASocketThatBreaksMidReplyGivesNothingUntilSwayIsBack) {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/linux/common/DisplayText.h"
 #include "platform/linux/x11/ScreenRules.h"
 
 namespace velmora::linuxos {

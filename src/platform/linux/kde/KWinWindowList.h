@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "platform/Windows.h"
-#include "platform/linux/kde/KWinReport.h"
+#include "platform/linux/kde/KWinReportFormat.h"
 #include "platform/linux/proc/ProcApplications.h"
 
 namespace velmora::linuxos {
 
-class KWinReports {
+class KWinWindowList {
  public:
   enum class Outcome { accepted, foreignSender, malformed };
 

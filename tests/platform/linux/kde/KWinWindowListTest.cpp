@@ -1,4 +1,4 @@
-#include "platform/linux/kde/KWinReports.h"
+#include "platform/linux/kde/KWinWindowList.h"
 
 #include <gtest/gtest.h>
 
@@ -55,42 +55,42 @@ TEST(KWinReportTest, ParsesGoodReportsAndRejectsBadOnes) {
 }
 
 TEST(KWinReportsTest, AcceptsOnlyKWinsCurrentNameAndKeepsTheLastGoodSnapshot) {
-  KWinReports reports;
+  KWinWindowList list;
   const std::string good = R"({"api":5,"windows":[[7,0,0,100,100,true],[8,100,0,50,50,false],[7,5,5,1,1,false]]})";
-  EXPECT_EQ(reports.receive(":1.5", good).outcome, KWinReports::Outcome::foreignSender) << "no KWin known yet";
-  EXPECT_FALSE(reports.windows());
+  EXPECT_EQ(list.receive(":1.5", good).outcome, KWinWindowList::Outcome::foreignSender) << "no KWin known yet";
+  EXPECT_FALSE(list.windows());
 
-  reports.setKWinOwner(":1.5");
-  const auto forged = reports.receive(":1.9", good);
-  EXPECT_EQ(forged.outcome, KWinReports::Outcome::foreignSender);
-  EXPECT_FALSE(reports.receive("", good).firstOfItsKind) << "the second forgery is not logged again";
-  EXPECT_FALSE(reports.windows());
+  list.setKWinOwner(":1.5");
+  const auto forged = list.receive(":1.9", good);
+  EXPECT_EQ(forged.outcome, KWinWindowList::Outcome::foreignSender);
+  EXPECT_FALSE(list.receive("", good).firstOfItsKind) << "the second forgery is not logged again";
+  EXPECT_FALSE(list.windows());
 
-  EXPECT_EQ(reports.receive(":1.5", good).outcome, KWinReports::Outcome::accepted);
-  ASSERT_TRUE(reports.windows());
-  EXPECT_EQ(reports.windows()->size(), 3u);
-  EXPECT_EQ(reports.api(), 5);
-  ASSERT_TRUE(reports.windowsOf(7));
-  EXPECT_EQ(reports.windowsOf(7)->size(), 2u);
-  EXPECT_TRUE(reports.windowsOf(99)->empty());
-  EXPECT_EQ(reports.owners(), (WindowOwners{{7, ""}, {8, ""}}));
+  EXPECT_EQ(list.receive(":1.5", good).outcome, KWinWindowList::Outcome::accepted);
+  ASSERT_TRUE(list.windows());
+  EXPECT_EQ(list.windows()->size(), 3u);
+  EXPECT_EQ(list.api(), 5);
+  ASSERT_TRUE(list.windowsOf(7));
+  EXPECT_EQ(list.windowsOf(7)->size(), 2u);
+  EXPECT_TRUE(list.windowsOf(99)->empty());
+  EXPECT_EQ(list.owners(), (WindowOwners{{7, ""}, {8, ""}}));
 
-  const auto first = reports.receive(":1.5", "{");
-  EXPECT_EQ(first.outcome, KWinReports::Outcome::malformed);
+  const auto first = list.receive(":1.5", "{");
+  EXPECT_EQ(first.outcome, KWinWindowList::Outcome::malformed);
   EXPECT_TRUE(first.firstOfItsKind);
-  EXPECT_FALSE(reports.receive(":1.5", "[]").firstOfItsKind);
-  EXPECT_EQ(reports.windows()->size(), 3u) << "a bad report leaves the last good one";
+  EXPECT_FALSE(list.receive(":1.5", "[]").firstOfItsKind);
+  EXPECT_EQ(list.windows()->size(), 3u) << "a bad report leaves the last good one";
 
   // A restarted KWin: its predecessor's windows are gone, and so is its name.
-  reports.setKWinOwner(":1.20");
-  EXPECT_FALSE(reports.windows());
-  EXPECT_FALSE(reports.api());
-  EXPECT_EQ(reports.receive(":1.5", good).outcome, KWinReports::Outcome::foreignSender);
-  EXPECT_EQ(reports.receive(":1.20", R"({"api":6,"windows":[]})").outcome, KWinReports::Outcome::accepted);
-  EXPECT_EQ(reports.api(), 6);
-  reports.setKWinOwner(std::nullopt);
-  EXPECT_FALSE(reports.hasReport());
-  EXPECT_EQ(reports.receive(":1.20", good).outcome, KWinReports::Outcome::foreignSender);
+  list.setKWinOwner(":1.20");
+  EXPECT_FALSE(list.windows());
+  EXPECT_FALSE(list.api());
+  EXPECT_EQ(list.receive(":1.5", good).outcome, KWinWindowList::Outcome::foreignSender);
+  EXPECT_EQ(list.receive(":1.20", R"({"api":6,"windows":[]})").outcome, KWinWindowList::Outcome::accepted);
+  EXPECT_EQ(list.api(), 6);
+  list.setKWinOwner(std::nullopt);
+  EXPECT_FALSE(list.hasReport());
+  EXPECT_EQ(list.receive(":1.20", good).outcome, KWinWindowList::Outcome::foreignSender);
 }
 
 TEST(KWinScriptTest, AddressesTheScriptToUniqueNamesOnly) {

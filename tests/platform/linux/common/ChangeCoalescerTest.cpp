@@ -1,4 +1,4 @@
-#include "platform/linux/x11/ChangeCoalescer.h"
+#include "platform/linux/common/ChangeCoalescer.h"
 
 #include <gtest/gtest.h>
 

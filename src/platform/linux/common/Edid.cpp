@@ -1,4 +1,4 @@
-#include "platform/linux/x11/Edid.h"
+#include "platform/linux/common/Edid.h"
 
 #include <algorithm>
 #include <array>

@@ -1,20 +1,20 @@
-#include "platform/linux/kde/KWinReports.h"
+#include "platform/linux/kde/KWinWindowList.h"
 
 namespace velmora::linuxos {
 
-void KWinReports::setKWinOwner(std::optional<std::string> uniqueName) {
+void KWinWindowList::setKWinOwner(std::optional<std::string> uniqueName) {
   std::lock_guard lock(mutex_);
   if (owner_ == uniqueName) return;
   owner_ = std::move(uniqueName);
   snapshot_.reset();
 }
 
-std::optional<std::string> KWinReports::kwinOwner() const {
+std::optional<std::string> KWinWindowList::kwinOwner() const {
   std::lock_guard lock(mutex_);
   return owner_;
 }
 
-KWinReports::Receipt KWinReports::receive(std::string_view sender, std::string_view text) {
+KWinWindowList::Receipt KWinWindowList::receive(std::string_view sender, std::string_view text) {
   {
     std::lock_guard lock(mutex_);
     if (!owner_ || sender.empty() || sender != *owner_) {
@@ -38,18 +38,18 @@ KWinReports::Receipt KWinReports::receive(std::string_view sender, std::string_v
   return {};
 }
 
-std::shared_ptr<const KWinSnapshot> KWinReports::current() const {
+std::shared_ptr<const KWinSnapshot> KWinWindowList::current() const {
   std::lock_guard lock(mutex_);
   return snapshot_;
 }
 
-std::optional<std::vector<WindowListEntry>> KWinReports::windows() const {
+std::optional<std::vector<WindowListEntry>> KWinWindowList::windows() const {
   auto snapshot = current();
   if (!snapshot) return std::nullopt;
   return snapshot->windows;
 }
 
-std::optional<std::vector<WindowListEntry>> KWinReports::windowsOf(Pid owner) const {
+std::optional<std::vector<WindowListEntry>> KWinWindowList::windowsOf(Pid owner) const {
   auto snapshot = current();
   if (!snapshot) return std::nullopt;
   std::vector<WindowListEntry> mine;
@@ -59,7 +59,7 @@ std::optional<std::vector<WindowListEntry>> KWinReports::windowsOf(Pid owner) co
   return mine;
 }
 
-WindowOwners KWinReports::owners() const {
+WindowOwners KWinWindowList::owners() const {
   WindowOwners owners;
   if (auto snapshot = current()) {
     for (const WindowListEntry& entry : snapshot->windows) {
@@ -69,13 +69,13 @@ WindowOwners KWinReports::owners() const {
   return owners;
 }
 
-std::optional<int> KWinReports::api() const {
+std::optional<int> KWinWindowList::api() const {
   auto snapshot = current();
   if (!snapshot) return std::nullopt;
   return snapshot->api;
 }
 
-bool KWinReports::hasReport() const {
+bool KWinWindowList::hasReport() const {
   return current() != nullptr;
 }
 

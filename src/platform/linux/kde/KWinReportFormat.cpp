@@ -1,10 +1,10 @@
-#include "platform/linux/kde/KWinReport.h"
+#include "platform/linux/kde/KWinReportFormat.h"
 
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
-#include <nlohmann/json.hpp>
+#include "platform/linux/common/CompositorJson.h"
 
 namespace velmora::linuxos {
 namespace {
@@ -53,11 +53,12 @@ std::optional<KWinSnapshot> parseKWinReport(std::string_view text, std::string* 
     fail(error, "the report is too long");
     return std::nullopt;
   }
-  const json doc = json::parse(text, nullptr, /*allow_exceptions=*/false);
-  if (doc.is_discarded() || !doc.is_object()) {
+  const std::optional<json> parsed = parseCompositorJson(text, kMaxKWinReportBytes);
+  if (!parsed || !parsed->is_object()) {
     fail(error, "the report is not a JSON object");
     return std::nullopt;
   }
+  const json& doc = *parsed;
   KWinSnapshot snapshot;
   const auto api = doc.find("api");
   if (api == doc.end() || !api->is_number_integer() ||

@@ -19,6 +19,8 @@ struct KWinSnapshot {
   std::vector<WindowListEntry> windows;
 };
 
+// Any client on the session bus may send one, so the limit is well below the
+// one for compositors' replies; 4096 windows take about 200 kB.
 inline constexpr std::size_t kMaxKWinReportBytes = 1 << 20;
 inline constexpr std::size_t kMaxKWinReportWindows = 4096;
 
