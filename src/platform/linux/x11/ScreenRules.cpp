@@ -15,6 +15,12 @@ PlatformScreen screenFromMonitor(const MonitorReplies& monitor) {
   if (monitor.firstOutputEdid) name = edidProductName(*monitor.firstOutputEdid);
   if (!name && monitor.name) name = displayableText(*monitor.name);
   screen.localizedName = name.value_or("");
+  if (monitor.firstOutputEdid) screen.identity = edidIdentity(*monitor.firstOutputEdid);
+  if (monitor.firstOutputName) {
+    screen.identity.connector = displayableText(*monitor.firstOutputName);
+  } else if (monitor.name) {
+    screen.identity.connector = displayableText(*monitor.name);
+  }
   return screen;
 }
 

@@ -21,10 +21,13 @@ struct MonitorReplies {
   std::uint32_t height = 0;
   std::vector<std::uint32_t> outputs;
   std::optional<std::vector<std::uint8_t>> firstOutputEdid;
+  std::optional<std::string> firstOutputName;  // its connector, as HDMI-1
 };
 
 // Screen number: the first output, else the name atom. Name: the EDID product
-// name, else the monitor's own name.
+// name, else the monitor's own name. Identity: from the EDID, and the first
+// output's name as the connector, else the monitor's name (a monitor made
+// without an output has no other).
 PlatformScreen screenFromMonitor(const MonitorReplies& monitor);
 
 }  // namespace velmora::linuxos

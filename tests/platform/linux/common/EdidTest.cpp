@@ -60,5 +60,37 @@ TEST(Edid, BadBlobsGiveNoName) {
   EXPECT_EQ(edidProductName(odd), "Az");
 }
 
+TEST(Edid, IdentityFromMakerModelAndSerial) {
+  auto fix = [](std::vector<std::uint8_t> e) {
+    e[127] = 0;
+    e[127] = static_cast<std::uint8_t>(256 - std::accumulate(e.begin(), e.end() - 1, 0u) % 256);
+    return e;
+  };
+  auto e = edidWithName("DELL U2720Q");
+  e[8] = 0x10;  // "DEL": 4, 5, 12 in five bits each
+  e[9] = 0xAC;
+  e[10] = 0x2D;  // product code 0xA12D, low byte first
+  e[11] = 0xA1;
+  e[12] = 0x39;  // serial number 12345
+  e[13] = 0x30;
+  e = fix(e);
+  EXPECT_EQ(edidIdentity(e), (DisplayIdentity{"DEL", "DELL U2720Q", "12345"}));
+
+  // The serial descriptor wins over the number; without a name the product
+  // code stands for the model; letters out of range name no maker.
+  auto described = e;
+  const std::size_t d = 54 + 18 * 2;
+  described[d + 3] = 0xFF;
+  for (std::size_t i = 0; i < 13; ++i)
+    described[d + 5 + i] = std::string("CN0X7K 123\n  ")[i];
+  EXPECT_EQ(edidIdentity(fix(described)).serial, "CN0X7K 123");
+  auto unnamed = e;
+  std::fill(unnamed.begin() + 72, unnamed.begin() + 90, 0);
+  unnamed[8] = 0x7F;
+  unnamed[12] = unnamed[13] = 0;
+  EXPECT_EQ(edidIdentity(fix(unnamed)), (DisplayIdentity{std::nullopt, "A12D", std::nullopt}));
+  EXPECT_EQ(edidIdentity(std::span(e).first(100)), DisplayIdentity{});
+}
+
 }  // namespace
 }  // namespace velmora::linuxos

@@ -157,6 +157,11 @@ TEST(ScreenRules, NumberFrameAndName) {
 
   m.firstOutputEdid = std::vector<std::uint8_t>(128, 0xFF);  // not an EDID: the monitor's name stays
   EXPECT_EQ(screenFromMonitor(m).localizedName, "HDMI-1");
+  // The port is the first output's name, else the monitor's own.
+  EXPECT_EQ(screenFromMonitor(m).identity, (DisplayIdentity{.connector = "HDMI-1"}));
+  m.firstOutputName = "DP-2";
+  EXPECT_EQ(screenFromMonitor(m).identity, (DisplayIdentity{.connector = "DP-2"}));
+  m.firstOutputName.reset();
 
   m.outputs.clear();
   m.name = std::string("bad\xC0\x80", 5);  // overlong encoding
