@@ -60,10 +60,22 @@ std::optional<PlatformScreen> screenFromOutputDevice(const OutputDeviceState& ou
   screen.screenNumber = PlatformValue(static_cast<std::int64_t>(connectorHash(output.name)));
   screen.frame = *frame;
   std::optional<std::string> name;
-  if (auto edid = decodeBase64(output.edidBase64); edid && !edid->empty()) name = edidProductName(*edid);
+  const std::optional<std::vector<std::uint8_t>> edid = decodeBase64(output.edidBase64);
+  if (edid && !edid->empty()) {
+    name = edidProductName(*edid);
+    screen.identity = edidIdentity(*edid);
+  }
   if (!name) name = displayableText(output.model);
   if (!name || name->empty()) name = displayableText(output.name);
   screen.localizedName = name.value_or("");
+  if (!screen.identity.maker && !screen.identity.model) {
+    auto known = [](const std::string& text) -> std::optional<std::string> {
+      auto shown = displayableText(text);
+      return shown && !shown->empty() ? shown : std::nullopt;
+    };
+    screen.identity = {known(output.make), known(output.model), known(output.serial)};
+  }
+  screen.identity.connector = displayableText(output.name);
   return screen;
 }
 

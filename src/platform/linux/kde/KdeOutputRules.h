@@ -17,6 +17,7 @@ struct OutputDeviceState {
   std::string name;  // connector, e.g. "DP-1"
   std::string make;
   std::string model;  // KWin fills it from the EDID where it has one
+  std::string serial;
   std::string edidBase64;
   std::int32_t x = 0;
   std::int32_t y = 0;
@@ -36,7 +37,8 @@ std::optional<std::vector<std::uint8_t>> decodeBase64(const std::string& text);
 std::optional<Rect> logicalFrame(const OutputDeviceState& output);
 
 // The screen, or none for a disabled device or one without a frame. Name: the
-// EDID product name, else the model, else the connector name.
+// EDID product name, else the model, else the connector name. Identity: from
+// the EDID, else the make, model and serial KWin tells; the connector.
 std::optional<PlatformScreen> screenFromOutputDevice(const OutputDeviceState& output);
 
 // The screens of all devices, in the order given; devices that share a name

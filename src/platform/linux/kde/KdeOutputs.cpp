@@ -116,6 +116,9 @@ struct KdeOutputs::Connection {
   static void enabled(void* data, kde_output_device_v2*, std::int32_t on) {
     static_cast<Device*>(data)->pending.enabled = on != 0;
   }
+  static void serialNumber(void* data, kde_output_device_v2*, const char* serial) {
+    static_cast<Device*>(data)->pending.serial = serial ? serial : "";
+  }
   static void text(void*, kde_output_device_v2*, const char*) {}
   static void number(void*, kde_output_device_v2*, std::uint32_t) {}
   static void numbers(void*, kde_output_device_v2*, std::uint32_t, std::uint32_t) {}
@@ -155,7 +158,7 @@ struct KdeOutputs::Connection {
     l.edid = edid;
     l.enabled = enabled;
     l.uuid = text;
-    l.serial_number = text;
+    l.serial_number = serialNumber;
     l.eisa_id = text;
     l.capabilities = number;
     l.overscan = number;

@@ -66,6 +66,7 @@ std::vector<PlatformScreen> screensFromOutputs(const std::vector<WaylandOutputIn
     screen.screenNumber = PlatformValue{static_cast<std::int64_t>(ids.idFor(output.connector))};
     screen.frame = *output.logical;
     screen.localizedName = outputDisplayName(output);
+    screen.identity = {usable(output.make), usable(output.model), std::nullopt, displayableText(output.connector)};
     screens.push_back(std::move(screen));
     connectors.push_back(displayableText(output.connector).value_or(""));
   }

@@ -41,7 +41,8 @@ class ConnectorIds {
 std::string outputDisplayName(const WaylandOutputInfo& output);
 
 // Outputs with a logical frame, in the order given. Outputs that share a name
-// get their connector appended: "DELL U2720Q (DP-2)".
+// get their connector appended: "DELL U2720Q (DP-2)". Each is identified by
+// its make, model and connector (wl_output tells no serial).
 std::vector<PlatformScreen> screensFromOutputs(const std::vector<WaylandOutputInfo>& outputs, ConnectorIds& ids);
 
 }  // namespace velmora::linuxos

@@ -89,6 +89,17 @@ TEST(KdeOutputRulesTest, TurnsOutputDevicesIntoScreens) {
     EXPECT_EQ(toUInt32(screen->screenNumber), connectorHash("DP-2")) << c.what;
   }
 
+  // Who the monitor is: from the EDID where there is one (the maker's PnP id,
+  // here none), else what KWin tells.
+  EXPECT_EQ(screenFromOutputDevice(cases[0].output)->identity,
+            (DisplayIdentity{std::nullopt, "Borealis Q32", std::nullopt, "DP-2"}));
+  EXPECT_EQ(screenFromOutputDevice(with([](auto& o) {
+              o.make = "Dell Inc.";
+              o.model = "DELL U2720Q";
+              o.serial = "CN0X7K";
+            }))->identity,
+            (DisplayIdentity{"Dell Inc.", "DELL U2720Q", "CN0X7K", "DP-2"}));
+
   // Two monitors of one model are told apart by their connector, as on the
   // other desktops; a disabled one takes no part.
   auto named = [&](const char* connector, const char* product, bool enabled = true) {

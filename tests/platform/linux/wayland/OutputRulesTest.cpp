@@ -46,6 +46,7 @@ TEST(WaylandOutputRules, SharedNamesGetTheirConnectorAndIdsFollowTheConnector) {
   EXPECT_EQ(screens[2].localizedName, "LG TV");
   EXPECT_EQ(screens[1].frame, (Rect{2560, 0, 1280, 720}));
   EXPECT_EQ(screens[2].frame.x, -1920);
+  EXPECT_EQ(screens[1].identity, (DisplayIdentity{std::nullopt, "DELL U2720Q", std::nullopt, "DP-2"}));
 
   const auto dp2 = toUInt32(screens[1].screenNumber);
   const auto tv = toUInt32(screens[2].screenNumber);
