@@ -15,6 +15,11 @@ const MutterMonitor* findMonitor(const MutterState& state, const std::string& co
   return nullptr;
 }
 
+std::optional<std::string> known(const std::string& text) {
+  auto shown = displayableText(text);
+  return shown && !shown->empty() ? shown : std::nullopt;
+}
+
 std::string nameOf(const MutterMonitor& monitor) {
   if (auto product = displayableText(monitor.product)) return *product;
   if (monitor.displayName)
@@ -51,6 +56,8 @@ std::vector<PlatformScreen> screensFromState(const MutterState& state) {
     screen.screenNumber = PlatformValue{static_cast<std::int64_t>(connectorHash(monitor->connector))};
     screen.frame = Rect{static_cast<double>(logical.x), static_cast<double>(logical.y), width, height};
     screen.localizedName = nameOf(*monitor);
+    screen.identity = {known(monitor->vendor), known(monitor->product), known(monitor->serial),
+                       known(monitor->connector)};
     made.push_back({std::move(screen), monitor->connector});
   }
 

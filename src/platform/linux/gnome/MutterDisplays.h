@@ -48,7 +48,8 @@ struct MutterState {
 // numbered by its connector's hash.
 // Named by the EDID product name, else Mutter's display name, else the
 // connector; monitors that would share a name are told apart by their
-// connector ("DELL U2720Q (DP-2)").
+// connector ("DELL U2720Q (DP-2)"). Identified by vendor, product, serial and
+// connector.
 std::vector<PlatformScreen> screensFromState(const MutterState& state);
 
 }  // namespace velmora::linuxos::gnome

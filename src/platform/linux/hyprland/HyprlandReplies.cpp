@@ -140,7 +140,9 @@ std::optional<std::vector<Monitor>> parseMonitors(std::string_view reply) {
     Monitor monitor;
     monitor.connector = text(jsonMember(entry, "name"));
     if (monitor.connector.empty()) continue;
+    monitor.make = text(jsonMember(entry, "make"));
     monitor.model = text(jsonMember(entry, "model"));
+    monitor.serial = text(jsonMember(entry, "serial"));
     monitor.description = text(jsonMember(entry, "description"));
     monitor.frame = monitorFrame(entry);
     monitor.activeWorkspace = workspaceId(jsonMember(entry, "activeWorkspace"));

@@ -30,7 +30,9 @@ struct Client {
 // One entry of `j/monitors`.
 struct Monitor {
   std::string connector;  // "name", such as DP-2
+  std::string make;
   std::string model;
+  std::string serial;
   std::string description;
   // Logical layout coordinates: position as given, mode size divided by the
   // scale, width and height swapped for a quarter turn.

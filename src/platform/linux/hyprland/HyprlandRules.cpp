@@ -57,7 +57,8 @@ std::vector<PlatformScreen> screens(const std::vector<Monitor>& monitors, Connec
   std::vector<WaylandOutputInfo> outputs;
   outputs.reserve(monitors.size());
   for (const Monitor& monitor : monitors)
-    outputs.push_back({monitor.connector, "", monitor.model, monitor.description, monitor.frame});
+    outputs.push_back(
+        {monitor.connector, monitor.make, monitor.model, monitor.description, monitor.frame, monitor.serial});
   return screensFromOutputs(outputs, ids);
 }
 

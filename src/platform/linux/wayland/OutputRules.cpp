@@ -19,7 +19,7 @@ bool isPlaceholder(const std::string& text) {
 }
 
 std::optional<std::string> usable(const std::string& text) {
-  if (isPlaceholder(text)) return std::nullopt;
+  if (isPlaceholder(text) || text.empty()) return std::nullopt;
   return displayableText(text);
 }
 
@@ -66,7 +66,7 @@ std::vector<PlatformScreen> screensFromOutputs(const std::vector<WaylandOutputIn
     screen.screenNumber = PlatformValue{static_cast<std::int64_t>(ids.idFor(output.connector))};
     screen.frame = *output.logical;
     screen.localizedName = outputDisplayName(output);
-    screen.identity = {usable(output.make), usable(output.model), std::nullopt, displayableText(output.connector)};
+    screen.identity = {usable(output.make), usable(output.model), usable(output.serial), usable(output.connector)};
     screens.push_back(std::move(screen));
     connectors.push_back(displayableText(output.connector).value_or(""));
   }

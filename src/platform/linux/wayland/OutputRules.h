@@ -23,6 +23,8 @@ struct WaylandOutputInfo {
   // The frame in the global logical layout, the space of window rectangles;
   // none until the compositor has said where the output is.
   std::optional<Rect> logical;
+  // Only where the compositor's own interface tells it (not wl_output).
+  std::string serial = {};
 };
 
 // Gives each connector one id for the life of the process, so a monitor that
@@ -42,7 +44,7 @@ std::string outputDisplayName(const WaylandOutputInfo& output);
 
 // Outputs with a logical frame, in the order given. Outputs that share a name
 // get their connector appended: "DELL U2720Q (DP-2)". Each is identified by
-// its make, model and connector (wl_output tells no serial).
+// its make, model, serial where known, and connector.
 std::vector<PlatformScreen> screensFromOutputs(const std::vector<WaylandOutputInfo>& outputs, ConnectorIds& ids);
 
 }  // namespace velmora::linuxos

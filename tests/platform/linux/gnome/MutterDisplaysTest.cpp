@@ -95,6 +95,9 @@ TEST(MutterDisplaysTest, NamesFallBackFromProductToDisplayNameToConnector) {
                  {"DP-3", {1920, 0, 1920, 1080}, "DP-3"},
                  {"DP-4", {3840, 0, 1920, 1080}, "DP-4"}},
                 "fallbacks");
+  const auto screens = screensFromState(state);
+  EXPECT_EQ(screens[0].identity, (DisplayIdentity{"DEL", std::nullopt, "0x01", "HDMI-2"}));
+  EXPECT_EQ(screens[1].identity.model, std::nullopt) << "text that cannot be shown names nothing";
 }
 
 TEST(ShellWindowsTest, EntriesKeepOrderAndLeaveOutWhatCannotBeShown) {

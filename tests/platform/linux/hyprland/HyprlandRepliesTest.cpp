@@ -104,6 +104,10 @@ TEST(HyprlandReplies, MonitorsBecomeScreensInLogicalCoordinates) {
   EXPECT_EQ(list[0].localizedName, "DELL U2720Q (DP-1)");
   EXPECT_EQ(list[1].localizedName, "DELL U2720Q (DP-2)");
   EXPECT_EQ(list[2].localizedName, "HDMI-A-1");
+  // Identical models are told apart by their serials, and a monitor that
+  // tells nothing by its connector alone.
+  EXPECT_EQ(list[1].identity.serial, "9QWE");
+  EXPECT_EQ(list[2].identity, (DisplayIdentity{.connector = "HDMI-A-1"}));
 
   // Numbers follow the connector, whatever the order or company.
   const auto swapped = parseMonitors(R"([{"name": "HDMI-A-1", "model": "TV", "x": 0, "y": 0, "width": 1920,
