@@ -150,9 +150,15 @@ expectTopBarMenu() {
   topbar=$(gbed_topbar) || bed_fail "no answer from the test route"
   jq -e '.menu == (.layout | map({id, type, title, enabled, checked, visible: (.visible and (.alternate | not))}))' \
     <<< "$topbar" > /dev/null || bed_fail "the top-bar menu is not velmora's: $topbar"
-  jq -e '[.menu[] | select(.visible) | .title][1:] == ["", "About Velmora", "Check for Updates\u2026",
-    "Launch at login", "Send crash reports", "", "Quit Velmora"] and .accessibleName == "Velmora \u2014 " + .menu[0].title' \
+  jq -e '[.menu[] | select(.visible and (.id | startswith("speakers.") or . == "after-speakers" | not)) | .title][1:] == ["",
+    "About Velmora", "Check for Updates\u2026", "Launch at login", "Send crash reports", "", "Quit Velmora"]
+    and .accessibleName == "Velmora \u2014 " + .menu[0].title' \
     <<< "$topbar" > /dev/null || bed_fail "the top-bar menu lacks velmora's items: $topbar"
+  # A speakers menu per monitor, automatic pairing first, the devices after.
+  jq -e '[.layout[] | select(.type == "submenu") | .title | startswith("Speakers for ")] == [true, true]
+    and ([.layout[] | select(.parent != "" and (.id | endswith(".auto"))) | .title
+          | startswith("Automatic (by name)")] == [true, true])' \
+    <<< "$topbar" > /dev/null || bed_fail "the top-bar menu lacks the speakers menus: $topbar"
 }
 
 # No tray host: the extension shows velmora's menu in the top bar, with its
@@ -173,14 +179,28 @@ check_topbar() {
   # Alt held with the menu open shows the diagnostics instead of About.
   gbed_test OpenTopBarMenu
   gbed_test PressAlt true
-  bed_wait "$SOON" topbarIs '[.menu[] | select(.visible) | .title][2]' "Show diagnostics$(printf '\u2026')" ||
+  bed_wait "$SOON" topbarIs '[.menu[] | select(.id == "about" or .id == "diagnostics") | .visible] | tostring' \
+    '[false,true]' ||
     bed_fail "Alt did not show the diagnostics: $(gbed_topbar)"
   gbed_test PressAlt false
-  bed_wait "$SOON" topbarIs '[.menu[] | select(.visible) | .title][2]' "About Velmora" ||
+  bed_wait "$SOON" topbarIs '[.menu[] | select(.id == "about" or .id == "diagnostics") | .visible] | tostring' \
+    '[true,false]' ||
     bed_fail "releasing Alt did not bring About back: $(gbed_topbar)"
   gbed_start_player
   bed_wait "$SOON" topbarIs .icon MenuBarIcon || bed_fail "the icon does not show tracking: $(gbed_topbar)"
   expectTopBarMenu
+  # The second monitor's speakers chosen in its speakers menu: checked there,
+  # and automatic pairing again once chosen.
+  local menu pick
+  menu=$(gbed_topbar | jq -r '.layout[] | select(.title | endswith("(Meta-0)")) | .id')
+  pick=$(gbed_topbar | jq -r --arg m "$menu" '.layout[] | select(.parent == $m and .title == "Meta-1 Speakers") | .id')
+  [ -n "$pick" ] || bed_fail "no Meta-1 Speakers in the speakers menu of Meta-0: $(gbed_topbar)"
+  gbed_test ActivateTopBarItem "$pick" > /dev/null || bed_fail "could not choose speakers for Meta-0"
+  bed_wait "$SOON" topbarIs ".menu[] | select(.id == \"$pick\") | .checked" true ||
+    bed_fail "the chosen speakers are not checked: $(gbed_topbar)"
+  gbed_test ActivateTopBarItem "$menu.auto" > /dev/null || bed_fail "could not choose automatic pairing"
+  bed_wait "$SOON" topbarIs ".menu[] | select(.id == \"$menu.auto\") | .checked" true ||
+    bed_fail "automatic pairing is not checked again: $(gbed_topbar)"
   gbed_test ActivateTopBarItem quit > /dev/null || bed_fail "could not choose Quit"
   bed_wait "$SOON" bed_gone "$BED_VELMORA_PID" || bed_fail "velmora did not quit"
   local status=0
