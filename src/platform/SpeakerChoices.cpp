@@ -1,7 +1,5 @@
 #include "platform/SpeakerChoices.h"
 
-#include "platform/Queue.h"
-
 namespace velmora {
 
 SpeakerChoices::SpeakerChoices(std::vector<SpeakerBinding> bindings,
@@ -14,28 +12,18 @@ std::vector<SpeakerBinding> SpeakerChoices::bindings() const {
 }
 
 void SpeakerChoices::setBindings(std::vector<SpeakerBinding> bindings) {
-  std::vector<Observer> observers;
   {
     std::lock_guard lock(mutex_);
     if (bindings == bindings_) return;
     bindings_ = std::move(bindings);
     if (store_) store_(bindings_);
-    observers = observers_;
   }
   // Outside the lock: a handler reads the bindings again.
-  for (const Observer& observer : observers) {
-    if (observer.queue) {
-      observer.queue->async([handler = observer.handler] { (*handler)(); });
-    } else {
-      (*observer.handler)();
-    }
-  }
+  observers_.notify();
 }
 
 void SpeakerChoices::observeChanges(std::shared_ptr<SerialQueue> queue, std::function<void()> handler) {
-  if (!handler) return;
-  std::lock_guard lock(mutex_);
-  observers_.push_back({std::move(queue), std::make_shared<const std::function<void()>>(std::move(handler))});
+  observers_.add(std::move(queue), std::move(handler));
 }
 
 }  // namespace velmora

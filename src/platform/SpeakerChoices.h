@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ChangeObservers.h"
 #include "platform/Screens.h"
 
 namespace velmora {
@@ -46,15 +47,10 @@ class SpeakerChoices {
   void observeChanges(std::shared_ptr<SerialQueue> queue, std::function<void()> handler);
 
  private:
-  struct Observer {
-    std::shared_ptr<SerialQueue> queue;
-    std::shared_ptr<const std::function<void()>> handler;
-  };
-
   mutable std::mutex mutex_;
   std::vector<SpeakerBinding> bindings_;
   std::function<void(const std::vector<SpeakerBinding>&)> store_;
-  std::vector<Observer> observers_;
+  ChangeObservers observers_;
 };
 
 }  // namespace velmora

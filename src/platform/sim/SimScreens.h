@@ -8,6 +8,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/ChangeObservers.h"
 #include "platform/Screens.h"
 
 namespace velmora::sim {
@@ -23,14 +24,9 @@ class SimScreens final : public ScreensSource {
   void setScreens(std::vector<PlatformScreen> screens);
 
  private:
-  struct Observer {
-    std::shared_ptr<SerialQueue> queue;
-    std::shared_ptr<const std::function<void()>> handler;
-  };
-
   std::mutex mutex_;
   std::vector<PlatformScreen> screens_;
-  std::vector<Observer> observers_;
+  ChangeObservers observers_;
 };
 
 }  // namespace velmora::sim

@@ -10,9 +10,8 @@ ChangeCoalescer::ChangeCoalescer(std::shared_ptr<SerialQueue> timerQueue, Durati
     : timerQueue_(std::move(timerQueue)), quietPeriod_(quietPeriod) {}
 
 void ChangeCoalescer::observe(std::shared_ptr<SerialQueue> queue, std::function<void()> handler) {
-  if (!queue || !handler) return;
-  std::lock_guard lock(mutex_);
-  observers_.emplace_back(std::move(queue), std::move(handler));
+  if (!queue) return;
+  observers_.add(std::move(queue), std::move(handler));
 }
 
 void ChangeCoalescer::trigger() {
@@ -29,13 +28,7 @@ void ChangeCoalescer::trigger() {
 }
 
 void ChangeCoalescer::fire() {
-  std::vector<std::pair<std::shared_ptr<SerialQueue>, std::function<void()>>> observers;
-  {
-    std::lock_guard lock(mutex_);
-    observers = observers_;
-  }
-  for (auto& [queue, handler] : observers)
-    queue->async(handler);
+  observers_.notify();
 }
 
 }  // namespace velmora::linuxos

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ChangeObservers.h"
 #include "platform/Queue.h"
 
 namespace velmora::linuxos {
@@ -34,7 +35,7 @@ class ChangeCoalescer : public std::enable_shared_from_this<ChangeCoalescer> {
   Duration quietPeriod_;
   std::mutex mutex_;
   std::shared_ptr<WorkItem> pending_;
-  std::vector<std::pair<std::shared_ptr<SerialQueue>, std::function<void()>>> observers_;
+  ChangeObservers observers_;
 };
 
 }  // namespace velmora::linuxos
