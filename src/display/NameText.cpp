@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <utility>
 
 namespace velmora::nametext {
 
@@ -25,6 +26,20 @@ bool isSeparator(UChar32 c) {
 
 bool isPunctuation(UChar32 c) {
   return u_ispunct(c) != 0;
+}
+
+// [begin, end) of text without the characters at either end that drop says
+// to drop.
+template <typename Drop>
+std::pair<int32_t, int32_t> trimmedSpan(const icu::UnicodeString& text, int32_t begin, int32_t end, Drop drop) {
+  while (begin < end && drop(text.char32At(begin)))
+    begin = text.moveIndex32(begin, 1);
+  while (end > begin) {
+    const int32_t last = text.moveIndex32(end, -1);
+    if (!drop(text.char32At(last))) break;
+    end = last;
+  }
+  return {begin, end};
 }
 
 // Created once; clones are cheap and each caller gets its own.
@@ -136,15 +151,7 @@ std::vector<icu::UnicodeString> words(const icu::UnicodeString& name) {
       i = name.moveIndex32(i, 1);
       continue;
     }
-    int32_t begin = start;
-    int32_t end = i;
-    while (begin < end && isPunctuation(name.char32At(begin)))
-      begin = name.moveIndex32(begin, 1);
-    while (end > begin) {
-      const int32_t last = name.moveIndex32(end, -1);
-      if (!isPunctuation(name.char32At(last))) break;
-      end = last;
-    }
+    auto [begin, end] = trimmedSpan(name, start, i, isPunctuation);
     if (end > begin) out.emplace_back(name, begin, end - begin);
     if (atEnd) break;
     i = name.moveIndex32(i, 1);
@@ -179,15 +186,7 @@ bool containsRun(const std::vector<icu::UnicodeString>& words, const std::vector
 }
 
 icu::UnicodeString trimmed(const icu::UnicodeString& text) {
-  int32_t begin = 0;
-  int32_t end = text.length();
-  while (begin < end && isSeparator(text.char32At(begin)))
-    begin = text.moveIndex32(begin, 1);
-  while (end > begin) {
-    const int32_t last = text.moveIndex32(end, -1);
-    if (!isSeparator(text.char32At(last))) break;
-    end = last;
-  }
+  const auto [begin, end] = trimmedSpan(text, 0, text.length(), isSeparator);
   return icu::UnicodeString(text, begin, end - begin);
 }
 
