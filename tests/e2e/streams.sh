@@ -7,6 +7,55 @@
 #               are the default
 #   playerUp    the player started again after bed_stop_player
 #   velmoraUp   velmora started, and seen to follow windows
+# and names its sound server in $server.
+
+# pipewire-pulse 0.3.65 (Debian 12's) now and then takes a move of a stream
+# and carries it out late or never, or puts the stream back by itself, with no
+# move asked by velmora in between (seen in 3 of 100 runs, more under load).
+# Such a run says nothing of velmora: it ends with SERVER_FAULT, and the
+# check runs once more in a new bed. A second one fails.
+SERVER_FAULT=75
+streamsRunGuarded() {
+  [ -z "${VELMORA_E2E_ATTEMPT:-}" ] || return 0
+  local attempt status
+  for attempt in 1 2; do
+    VELMORA_E2E_ATTEMPT=$attempt bash "$@"
+    status=$?
+    [ "$status" = "$SERVER_FAULT" ] || exit "$status"
+    echo "the sound server failed attempt $attempt of the check"
+  done
+  exit 1
+}
+
+case "$server:$scenario" in
+  pipewire:pinned*) streamsRunGuarded "$0" "$@" ;;
+esac
+STREAMS_FAIL=${EXPECT_FAIL:-bed_fail}
+
+# What velmora has done to the output: switches and moves of streams.
+routingActs() {
+  local moves switches
+  moves=$(bed_log_count "moving stream")
+  switches=$(bed_log_count "switch target=")
+  echo $((${moves:-0} + ${switches:-0}))
+}
+
+# Fails the check, unless velmora has done nothing to the output since the
+# pin on PipeWire: then the server alone is at fault.
+streamFault() {
+  if [ "$server" = pipewire ] && [ -n "${ACTS_AT_PIN:-}" ] && (($(routingActs) == ACTS_AT_PIN)); then
+    echo "SERVER FAULT: $*, with nothing done by velmora since the pin"
+    bed_dump
+    exit "$SERVER_FAULT"
+  fi
+  "$STREAMS_FAIL" "$@"
+}
+
+# Pins the player to $1 by hand, as a mixer does.
+pinPlayer() {
+  ACTS_AT_PIN=$(routingActs)
+  bed_pin_player "$1" || streamFault "could not pin the player to $1 ($2)"
+}
 
 # The sink of the display that holds the player's window.
 playerDisplaySink() {
@@ -22,15 +71,15 @@ playerDisplaySink() {
 
 check_pinned() {
   bedUp
-  bed_pin_player "${BED_SINKS[2]}" || bed_fail "could not pin the player to ${BED_SINKS[2]}"
+  pinPlayer "${BED_SINKS[2]}" "before velmora"
   velmoraUp
   expectPlayerOn "${BED_SINKS[0]}" "started with the player pinned to the third display's speakers"
   expectDefaultHolds "${BED_SINKS[0]}" "started with the player pinned elsewhere" "${BED_SINKS[0]}"
 
   # Pinned by hand while followed: the user's choice while the window stays;
   # the sound goes with the default once the window moves.
-  bed_pin_player "${BED_SINKS[2]}" || bed_fail "could not pin the player to ${BED_SINKS[2]} again"
-  expectDefaultHolds "${BED_SINKS[0]}" "player pinned by hand while followed" "${BED_SINKS[2]}"
+  pinPlayer "${BED_SINKS[2]}" "while followed"
+  EXPECT_FAIL=streamFault expectDefaultHolds "${BED_SINKS[0]}" "player pinned by hand while followed" "${BED_SINKS[2]}"
   bed_log_has "user override anchored" || bed_fail "the pin by hand was not taken for the user's choice"
   bed_move_player 1
   expectDefault "${BED_SINKS[1]}" "window moved after the pin by hand"
@@ -39,7 +88,7 @@ check_pinned() {
   # The server puts a restarted player back on its pin; velmora brings it to
   # its window's display.
   afterQuietWindow
-  bed_pin_player "${BED_SINKS[2]}" || bed_fail "could not pin the player before its restart"
+  pinPlayer "${BED_SINKS[2]}" "before its restart"
   afterQuietWindow
   bed_stop_player
   playerUp
@@ -59,7 +108,7 @@ seenOutside() { (($(bed_log_count "tracked app plays on external output") >= $1)
 # A player pinned to the headphones is left there, and the default with it.
 check_pinnedphones() {
   bedUp
-  bed_pin_player "$BED_HEADPHONES" || bed_fail "could not pin the player to the headphones"
+  pinPlayer "$BED_HEADPHONES" "the headphones"
   velmoraUp
   bed_wait "$SOON" seenOutside 1 || bed_fail "velmora did not see the player on the headphones"
   bed_move_player 1
