@@ -27,6 +27,7 @@ streamsRunGuarded() {
   exit 1
 }
 
+: "${server:?}" "${scenario:?}"
 case "$server:$scenario" in
   pipewire:pinned*) streamsRunGuarded "$0" "$@" ;;
 esac
