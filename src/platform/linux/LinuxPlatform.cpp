@@ -1,10 +1,10 @@
 #include "platform/linux/LinuxPlatform.h"
 
+#include "platform/linux/common/ChangeCoalescer.h"
 #include "platform/linux/proc/FlatpakInstances.h"
 #include "platform/linux/proc/ProcApplications.h"
 #include "platform/linux/pulse/PulseAudioObjects.h"
 #include "platform/linux/queue/AsioQueue.h"
-#include "platform/linux/common/ChangeCoalescer.h"
 
 namespace velmora::linuxos {
 

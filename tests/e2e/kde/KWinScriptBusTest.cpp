@@ -72,8 +72,8 @@ class FakeKWin {
     std::lock_guard lock(busMutex_);
     sd_bus_error error{};  // all null, as SD_BUS_ERROR_NULL, without a C compound literal
     const std::string to = destination();
-    const int r = sd_bus_call_method(bus_, to.c_str(), "/org/velmora/KWinReports", "org.velmora.KWinReports1",
-                                     "Report", &error, nullptr, "s", report.c_str());
+    const int r = sd_bus_call_method(bus_, to.c_str(), "/org/velmora/KWinReports", "org.velmora.KWinReports1", "Report",
+                                     &error, nullptr, "s", report.c_str());
     std::string result = r >= 0 ? "ok" : (error.name ? error.name : "error");
     sd_bus_error_free(&error);
     return result;
