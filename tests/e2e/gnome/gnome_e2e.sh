@@ -144,8 +144,17 @@ topbarIs() { [ "$(gbed_topbar | jq -r "$1")" = "$2" ]; }
 topbarShown() { topbarIs .shown true; }
 topbarHidden() { topbarIs .shown false; }
 
+# A speakers menu per monitor, automatic pairing first, the devices after:
+# there once velmora has read the displays, a moment after the menu shows.
+topbarHasSpeakers() {
+  gbed_topbar | jq -e '[.layout[] | select(.type == "submenu") | .title | startswith("Speakers for ")] == [true, true]
+    and ([.layout[] | select(.parent != "" and (.id | endswith(".auto"))) | .title
+          | startswith("Automatic (by name)")] == [true, true])' > /dev/null
+}
+
 # The top bar's menu as drawn is velmora's, as its tray shows it without Alt.
 expectTopBarMenu() {
+  bed_wait "$SOON" topbarHasSpeakers || bed_fail "the top-bar menu lacks the speakers menus: $(gbed_topbar)"
   local topbar
   topbar=$(gbed_topbar) || bed_fail "no answer from the test route"
   jq -e '.menu == (.layout | map({id, type, title, enabled, checked, visible: (.visible and (.alternate | not))}))' \
@@ -154,11 +163,6 @@ expectTopBarMenu() {
     "About Velmora", "Check for Updates\u2026", "Launch at login", "Send crash reports", "", "Quit Velmora"]
     and .accessibleName == "Velmora \u2014 " + .menu[0].title' \
     <<< "$topbar" > /dev/null || bed_fail "the top-bar menu lacks velmora's items: $topbar"
-  # A speakers menu per monitor, automatic pairing first, the devices after.
-  jq -e '[.layout[] | select(.type == "submenu") | .title | startswith("Speakers for ")] == [true, true]
-    and ([.layout[] | select(.parent != "" and (.id | endswith(".auto"))) | .title
-          | startswith("Automatic (by name)")] == [true, true])' \
-    <<< "$topbar" > /dev/null || bed_fail "the top-bar menu lacks the speakers menus: $topbar"
 }
 
 # No tray host: the extension shows velmora's menu in the top bar, with its
