@@ -112,19 +112,24 @@ void RoutingCoordinator::followedStreamMoved() {
   refreshStatus();
 }
 
-void RoutingCoordinator::forgetStreams() {
-  const auto& followed = followedStreams();
-  const auto unfollowed = [&followed](const auto& entry) {
-    return std::find(followed.begin(), followed.end(), entry.first) == followed.end();
-  };
-  std::erase_if(streamDevices, unfollowed);
-  std::erase_if(streamMoves, unfollowed);
-  if (unmovableStreams.empty()) return;
-  // Kept while the stream exists, paused or not, so it is never asked again.
+void RoutingCoordinator::forgetStreams(std::optional<Pid> app) {
+  if (app != streamsApp) {
+    streamDevices.clear();
+    streamMoves.clear();
+    streamsApp = app;
+  }
+  if (streamDevices.empty() && streamMoves.empty() && unmovableStreams.empty()) return;
+  // Kept while the stream exists, paused or not: a stream that stops for a
+  // moment (PipeWire's does while it is moved to another sink) and plays
+  // again elsewhere was moved, not started there; and a refused one is never
+  // asked again.
   const std::vector<AudioObjectID> present = audio_.processObjects();
-  std::erase_if(unmovableStreams, [&present](AudioObjectID id) {
+  const auto gone = [&present](AudioObjectID id) {
     return std::find(present.begin(), present.end(), id) == present.end();
-  });
+  };
+  std::erase_if(streamDevices, [&gone](const auto& entry) { return gone(entry.first); });
+  std::erase_if(streamMoves, [&gone](const auto& entry) { return gone(entry.first); });
+  std::erase_if(unmovableStreams, gone);
 }
 
 void RoutingCoordinator::publishFollowed() {

@@ -118,8 +118,10 @@ class RoutingCoordinator : public std::enable_shared_from_this<RoutingCoordinato
   // The playing streams of each candidate, by owner pid, as of the latest
   // poll.
   std::map<Pid, std::vector<AudioObjectID>> appStreams;
-  // The device each stream of the tracked app was last seen on.
+  // The device each stream of the tracked app was last seen on, kept while
+  // the stream exists, and the app they belong to.
   std::map<AudioObjectID, AudioDeviceID> streamDevices;
+  std::optional<Pid> streamsApp;
   // Our moves of those streams not yet seen done.
   std::map<AudioObjectID, StreamMove> streamMoves;
   // Streams whose move the sound server refused; never asked again.
@@ -166,7 +168,7 @@ class RoutingCoordinator : public std::enable_shared_from_this<RoutingCoordinato
   std::optional<AudioDeviceID> followedExternalDevice() const;
   void moveFollowedStreams(AudioDeviceID target);
   void followedStreamMoved();
-  void forgetStreams();
+  void forgetStreams(std::optional<Pid> app);
   void publishFollowed();
 
   // Status.

@@ -126,8 +126,9 @@ void RoutingCoordinator::updateCandidates(const std::vector<TrackedApp>& candida
     }
     choice = choices[kept];
   }
+  // Before the app is set: following a new one moves its streams at once.
+  forgetStreams(choice ? std::optional<Pid>(choice->pid) : std::nullopt);
   setTrackedApp(choice);
-  forgetStreams();
   publishFollowed();
 }
 
