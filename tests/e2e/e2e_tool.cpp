@@ -185,8 +185,8 @@ void writeSilence(pa_stream* stream, std::size_t bytes, void*) {
 void playUnmovable(pa_context* context, void*) {
   switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY: {
-      const pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 2};
-      pa_stream* stream = pa_stream_new(context, "unmovable", &spec, nullptr);
+      const pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, 48000, 2};
+      pa_stream* stream = pa_stream_new(context, "unmovable", &sampleFormat, nullptr);
       if (!stream) std::exit(1);
       pa_stream_set_write_callback(stream, &writeSilence, nullptr);
       if (pa_stream_connect_playback(stream, nullptr, nullptr, PA_STREAM_DONT_MOVE, nullptr, nullptr) < 0) std::exit(1);
