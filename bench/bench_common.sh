@@ -46,15 +46,25 @@ bench_name() {
   echo "${program##*/}"
 }
 
-# What each PID costs over the next SPAN seconds, a line each, then the load
-# average at the end.
+# Context switches of each of a process's threads, a line each: TID NAME COUNT.
+bench_thread_wakeups() {
+  local task
+  for task in /proc/"$1"/task/*; do
+    awk -v tid="${task##*/}" -v name="$(tr " " _ < "$task/comm" 2> /dev/null)" \
+      '/^(non)?voluntary_ctxt_switches/ { n += $2 } END { printf "%s %s %d\n", tid, name, n }' "$task/status" 2> /dev/null
+  done
+}
+
+# What each PID costs over the next SPAN seconds, a line each with the wake-ups
+# of its busiest threads under it, then the load average at the end.
 #   bench_usage SPAN PID...
 bench_usage() {
-  local span=$1 pid start end ticks wakeups i=0 ticks0=() wakeups0=()
+  local span=$1 pid start end ticks wakeups i=0 ticks0=() wakeups0=() threads0=()
   shift
   for pid in "$@"; do
     ticks0+=("$(bench_cpu_ticks "$pid")")
     wakeups0+=("$(bench_wakeups "$pid")")
+    threads0+=("$(bench_thread_wakeups "$pid")")
   done
   start=$EPOCHREALTIME
   sleep "$span"
@@ -71,6 +81,11 @@ bench_usage() {
                         who, 100 * t / hz / (e - s), t,
                         w < 0 ? "wake-ups not counted (threads ended)" : sprintf("%.1f wake-ups/s", w / (e - s)), e - s }'
     fi
+    # Threads present at both ends, busiest first.
+    bench_thread_wakeups "$pid" | awk -v s="$start" -v e="$end" -v before="${threads0[i]}" '
+      BEGIN { n = split(before, lines, "\n"); for (j = 1; j <= n; j++) { split(lines[j], f, " "); was[f[1]] = f[3] } }
+      ($1 in was) && $3 > was[$1] { printf "%.1f %s\n", ($3 - was[$1]) / (e - s), $2 " (" $1 ")" }' \
+      | sort -rn | head -n 8 | awk '{ printf "    %6.1f/s  %s %s\n", $1, $2, $3 }'
     i=$((i + 1))
   done
   echo "  load: $(bench_load)"

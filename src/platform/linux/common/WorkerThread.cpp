@@ -1,11 +1,13 @@
 #include "platform/linux/common/WorkerThread.h"
 
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/ThreadStart.h"
@@ -16,12 +18,18 @@ WorkerThread::~WorkerThread() {
   stop();
 }
 
-bool WorkerThread::start(std::function<void()> body) {
+void nameThisThread(std::string_view name) {
+  const std::string cut(name.substr(0, 15));
+  ::pthread_setname_np(::pthread_self(), cut.c_str());
+}
+
+bool WorkerThread::start(std::string_view name, std::function<void()> body) {
   if (thread_.joinable()) return false;
   if (stopFd_ < 0) stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (nudgeFd_ < 0) nudgeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (stopFd_ < 0 || nudgeFd_ < 0) return false;
-  thread_ = std::thread([body = std::move(body)] {
+  thread_ = std::thread([name = std::string(name), body = std::move(body)] {
+    nameThisThread(name);
     runThreadStartHook();
     body();
   });

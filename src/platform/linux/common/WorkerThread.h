@@ -11,11 +11,15 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <thread>
 
 #include "platform/linux/common/Backoff.h"
 
 namespace velmora::linuxos {
+
+// Names the calling thread; the kernel keeps the first 15 bytes.
+void nameThisThread(std::string_view name);
 
 class WorkerThread {
  public:
@@ -27,10 +31,10 @@ class WorkerThread {
   WorkerThread(const WorkerThread&) = delete;
   WorkerThread& operator=(const WorkerThread&) = delete;
 
-  // Runs body on a new thread, after the thread-start hook. False, and no
-  // thread, when the stop descriptor cannot be made: a thread that could not
-  // be stopped is not started.
-  bool start(std::function<void()> body);
+  // Runs body on a new thread named name (as `top -H` shows it), after the
+  // thread-start hook. False, and no thread, when the stop descriptor cannot
+  // be made: a thread that could not be stopped is not started.
+  bool start(std::string_view name, std::function<void()> body);
   // Wakes the thread's waits and joins it; the owner calls it before the
   // state the body uses goes away. Safe to call more than once.
   void stop();

@@ -317,7 +317,7 @@ void GnomeBus::Loop::serve() {
 
 GnomeBus::GnomeBus(Callbacks callbacks) : callbacks_(std::move(callbacks)) {
   describe_ = ExtensionLink().describe();
-  if (!worker_.start([this] { run(); })) gnomeLog().info("GNOME: cannot start the session-bus thread");
+  if (!worker_.start("gnome-bus", [this] { run(); })) gnomeLog().info("GNOME: cannot start the session-bus thread");
 }
 
 GnomeBus::~GnomeBus() {

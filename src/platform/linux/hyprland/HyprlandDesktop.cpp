@@ -29,7 +29,7 @@ constexpr milliseconds kBurstWait{15};
 
 HyprlandDesktop::HyprlandDesktop(std::shared_ptr<ChangeCoalescer> changes, DesktopOptions options)
     : changes_(std::move(changes)), options_(std::move(options)) {
-  if (!worker_.start([this] { run(); })) {
+  if (!worker_.start("hyprland", [this] { run(); })) {
     problem_ = "cannot start a thread to follow it";
     return;
   }

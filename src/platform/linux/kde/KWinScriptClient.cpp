@@ -11,7 +11,7 @@ const char* const kKWinUnavailableMessage =
     "computer, then start Velmora again.";
 
 KWinScriptClient::KWinScriptClient(Options options) : options_(std::move(options)) {
-  if (!worker_.start([this] { run(); }))
+  if (!worker_.start("kwin-script", [this] { run(); }))
     sessionLog(SessionLog::kde).info("Could not start the KDE back end's window thread");
 }
 

@@ -270,7 +270,8 @@ struct KdeOutputs::Connection {
 
 KdeOutputs::KdeOutputs(std::function<void()> onChange, std::optional<std::string> display)
     : onChange_(std::move(onChange)), display_(std::move(display)) {
-  if (!worker_.start([this] { run(); })) outputsLog().info("Could not start the KDE back end's display thread");
+  if (!worker_.start("kde-outputs", [this] { run(); }))
+    outputsLog().info("Could not start the KDE back end's display thread");
 }
 
 KdeOutputs::~KdeOutputs() {

@@ -18,6 +18,7 @@
 
 #include "platform/ThreadStart.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/common/WorkerThread.h"
 
 namespace velmora::linuxos {
 namespace {
@@ -185,10 +186,13 @@ class AsioSerialQueue : public SerialQueue {
 
 class ThreadQueue final : public AsioSerialQueue {
  public:
-  explicit ThreadQueue(std::shared_ptr<Context> context, std::string label)
-      : AsioSerialQueue(std::move(context), std::move(label)) {
+  explicit ThreadQueue(std::shared_ptr<Context> context, const std::string& label)
+      : AsioSerialQueue(std::move(context), label) {
     guard_ = std::make_unique<Guard>(context_->owned.get_executor());
-    thread_ = std::thread([context = context_] {
+    // Named by the label's last part: "routing", "lookups".
+    const auto dot = label.rfind('.');
+    thread_ = std::thread([context = context_, name = label.substr(dot == std::string::npos ? 0 : dot + 1)] {
+      nameThisThread(name);
       runThreadStartHook();
       context->context->run();
       // Blocks still queued are dropped here, on this thread, with the

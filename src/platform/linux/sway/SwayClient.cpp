@@ -24,7 +24,7 @@ SwayClient::SwayClient(std::optional<std::string> socketPath, std::chrono::milli
     swayLog().info("sway: SWAYSOCK is not set; windows cannot be followed");
     return;
   }
-  if (!worker_.start([this] { run(); })) {
+  if (!worker_.start("sway", [this] { run(); })) {
     swayLog().info("sway: cannot start a thread to follow its windows");
     return;
   }

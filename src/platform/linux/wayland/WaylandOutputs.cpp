@@ -306,7 +306,7 @@ WaylandOutputs::WaylandOutputs(std::shared_ptr<ChangeCoalescer> changes, std::op
   impl_->changes = changes_;
   impl_->onChange = std::move(onChange);
   impl_->display = std::move(display);
-  if (!impl_->worker.start([impl = impl_.get()] { impl->run(); })) {
+  if (!impl_->worker.start("wayland-outputs", [impl = impl_.get()] { impl->run(); })) {
     outputsLog().info("Wayland outputs: cannot start a thread to read them");
     return;
   }

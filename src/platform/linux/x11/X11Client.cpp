@@ -21,7 +21,7 @@ struct Disconnect {
 
 X11Client::X11Client(std::function<void()> onChange, std::optional<std::string> display)
     : onChange_(std::move(onChange)), display_(std::move(display)) {
-  if (!worker_.start([this] { run(); })) {
+  if (!worker_.start("x11", [this] { run(); })) {
     x11Log().info("X server: cannot start a thread to follow it");
     return;
   }
