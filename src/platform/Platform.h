@@ -20,9 +20,8 @@ struct Platform {
   std::shared_ptr<WindowSource> windows;
   std::shared_ptr<Applications> applications;
   std::shared_ptr<SerialQueue> mainQueue;
-  // Where the process lookups and the display reload run, so that a slow
-  // /proc or display server never stalls the main thread; the main queue
-  // when null.
+  // Where the display reload runs, so that a slow display server never
+  // stalls the main thread; the main queue when null.
   std::shared_ptr<SerialQueue> lookupQueue;
   SerialQueueFactory makeSerialQueue;
   std::shared_ptr<Clock> clock;

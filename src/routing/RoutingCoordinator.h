@@ -4,9 +4,9 @@
 // into a target output device, switches after a short delay, respects the
 // user's own choice and reports a status pair to the shell.
 //
-// Routing state lives on the routing queue only; the lookup steps (process
-// lookups, display reload) work on copied values on the platform's lookup
-// queue, the main queue unless the platform gives one. Create through create(): callbacks given away hold the
+// Routing state lives on the routing queue only; the display reload works on
+// copied values on the platform's lookup queue, the main queue unless the
+// platform gives one. Create through create(): callbacks given away hold the
 // coordinator weakly.
 
 #include <functional>
@@ -95,7 +95,7 @@ class RoutingCoordinator : public std::enable_shared_from_this<RoutingCoordinato
   // Whether anyone takes the displays' speakers; fixed at startRouting.
   bool publishDisplays_ = false;
 
-  // Runs the platform reads of the lookup steps, in the order they were asked.
+  // Runs the display reads of reloadDisplays, in the order they were asked.
   std::shared_ptr<SerialQueue> lookupQueue_;
 
   // Fields, in the order of the routing model.

@@ -36,7 +36,10 @@ void RoutingCoordinator::pollAudioProducers() {
   auto streams = AudioProcessMonitor::playingStreams(audio_);
   Timestamp pollTime = platform_.clock->now();
   std::weak_ptr<RoutingCoordinator> weak = weak_from_this();
-  lookupQueue_->async([weak, streams = std::move(streams), pollTime] {
+  // The owners are looked up on this queue, as a block of their own: a few
+  // /proc reads, where a hop to another thread and back would wake two
+  // threads at every poll.
+  routingQueue->async([weak, streams = std::move(streams), pollTime] {
     if (auto s = weak.lock()) s->resolveCandidates(streams, pollTime);
   });
 }
