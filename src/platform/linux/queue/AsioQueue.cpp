@@ -15,6 +15,7 @@
 #include <chrono>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/ThreadStart.h"
 #include "platform/linux/LinuxPlatform.h"
@@ -32,12 +33,22 @@ SteadyClock::duration clampDelay(Duration delay) {
   return std::chrono::duration_cast<SteadyClock::duration>(std::clamp(delay, Duration::zero(), kLongestDelay));
 }
 
+// A repeating timer due within this of another one's expiry on the same
+// queue runs with it, that little early: one wake-up instead of two (the
+// routing queue's window and audio polls fall a hop apart), for a difference
+// no poll can notice.
+constexpr auto kSharedWakeUp = std::chrono::milliseconds(5);
+
+struct TimerState;
+
 // The io_context and, for an owned queue, its thread. Blocks and timers hold
 // it by shared pointer, so it outlives a queue that was dropped on its own
 // thread.
 struct Context {
   asio::io_context owned;
   asio::io_context* context = nullptr;
+  // The armed repeating timers; touched only on the queue's thread.
+  std::vector<std::weak_ptr<TimerState>> timers;
 };
 
 struct DelayedState {
@@ -74,30 +85,67 @@ struct TimerState {
   SteadyClock::time_point deadline;
   SteadyClock::duration interval{};
   std::function<void()> handler;
+  // Which arming a wait belongs to: a timer run early is armed afresh, and
+  // the wait it had ends without running it.
+  unsigned arming = 0;
 };
 
+void armTimer(const std::shared_ptr<TimerState>& state);
+
+// Runs one expiry and arms the next.
+void expire(const std::shared_ptr<TimerState>& state) {
+  if (state->cancelled.load()) {
+    state->handler = nullptr;
+    return;
+  }
+  state->handler();
+  if (state->cancelled.load() || state->interval <= SteadyClock::duration::zero()) {
+    state->handler = nullptr;
+    return;
+  }
+  // Deadlines advance by whole intervals from the first one, so expiries do
+  // not drift; ticks missed while the thread was busy are skipped, not
+  // delivered in a burst.
+  state->deadline += state->interval;
+  const auto now = SteadyClock::now();
+  if (state->deadline <= now) {
+    const auto behind = (now - state->deadline) / state->interval + 1;
+    state->deadline += behind * state->interval;
+  }
+  armTimer(state);
+}
+
+// After one timer's expiry: the others due within kSharedWakeUp, earliest
+// first.
+void expireNeighbours(const std::shared_ptr<TimerState>& woken) {
+  auto context = woken->context.lock();
+  if (!context) return;
+  const auto horizon = SteadyClock::now() + kSharedWakeUp;
+  std::vector<std::shared_ptr<TimerState>> due;
+  std::erase_if(context->timers, [&](const std::weak_ptr<TimerState>& weak) {
+    auto state = weak.lock();
+    if (!state || !state->handler || state->cancelled.load()) return true;
+    if (state != woken && state->deadline <= horizon) due.push_back(std::move(state));
+    return false;
+  });
+  std::sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a->deadline < b->deadline; });
+  // A handler may cancel or drop a later one; expire checks.
+  for (const auto& state : due)
+    expire(state);
+}
+
 void armTimer(const std::shared_ptr<TimerState>& state) {
+  const unsigned arming = ++state->arming;
   state->timer->expires_at(state->deadline);
-  state->timer->async_wait([state](const std::error_code& error) {
-    if (error || state->cancelled.load()) {
+  state->timer->async_wait([state, arming](const std::error_code& error) {
+    // Run early with another timer and armed again since.
+    if (arming != state->arming) return;
+    if (error) {
       state->handler = nullptr;
       return;
     }
-    state->handler();
-    if (state->cancelled.load() || state->interval <= SteadyClock::duration::zero()) {
-      state->handler = nullptr;
-      return;
-    }
-    // Deadlines advance by whole intervals from the first one, so expiries do
-    // not drift; ticks missed while the thread was busy are skipped, not
-    // delivered in a burst.
-    state->deadline += state->interval;
-    const auto now = SteadyClock::now();
-    if (state->deadline <= now) {
-      const auto behind = (now - state->deadline) / state->interval + 1;
-      state->deadline += behind * state->interval;
-    }
-    armTimer(state);
+    expire(state);
+    expireNeighbours(state);
   });
 }
 
@@ -172,6 +220,7 @@ class AsioSerialQueue : public SerialQueue {
         return;
       }
       state->timer = std::make_shared<asio::steady_timer>(*io);
+      if (auto context = state->context.lock()) context->timers.push_back(state);
       armTimer(state);
     });
     return timer;

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <future>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -121,6 +122,55 @@ TEST(AsioQueue, RepeatingTimerTicksUntilCancelledOrDropped) {
   settle(*queue, 10ms);
   EXPECT_EQ(count.load(), 0);
   EXPECT_EQ(once.load(), 1) << "a zero interval fires once";
+}
+
+// A repeating timer due within a few milliseconds of another's expiry runs
+// in the same wake-up: before a block the first one's handler queues.
+TEST(AsioQueue, RepeatingTimersDueTogetherShareAWakeUp) {
+  struct Row {
+    const char* what;
+    Duration gap;
+    bool cancelFromFirst;
+    std::vector<std::string> expected;
+  };
+  const std::vector<Row> rows = {
+      {"3 ms apart", 3ms, false, {"first", "second", "block"}},
+      {"40 ms apart", 40ms, false, {"first", "block", "second"}},
+      {"cancelled by the first", 3ms, true, {"first", "block"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    // Only a round whose first expiry came on time says anything: a late
+    // wake-up finds both due whatever the queue does.
+    bool onTime = false;
+    for (int round = 0; round < 20 && !onTime; ++round) {
+      auto queue = makeAsioQueue("test");
+      std::mutex mutex;
+      std::vector<std::string> order;
+      const auto note = [&](const char* what) {
+        std::lock_guard lock(mutex);
+        order.emplace_back(what);
+      };
+      const auto secondDue = std::chrono::steady_clock::now() + 20ms + row.gap;
+      std::shared_ptr<RepeatingTimer> second;
+      std::unique_lock setting(mutex);
+      auto first = queue->makeTimer(20ms, 1h, 0ms, [&] {
+        onTime = std::chrono::steady_clock::now() < secondDue;
+        note("first");
+        queue->async([&] { note("block"); });
+        std::lock_guard lock(mutex);
+        if (row.cancelFromFirst) second->cancel();
+      });
+      second = queue->makeTimer(20ms + row.gap, 1h, 0ms, [&] { note("second"); });
+      setting.unlock();
+      settle(*queue, 60ms + row.gap);
+      std::lock_guard lock(mutex);
+      if (onTime) {
+        EXPECT_EQ(order, row.expected);
+      }
+    }
+    EXPECT_TRUE(onTime) << "no round's first expiry came on time";
+  }
 }
 
 TEST(AsioQueue, LastReferenceDroppedOnItsOwnThread) {
