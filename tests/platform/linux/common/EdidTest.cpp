@@ -2,27 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <numeric>
 #include <vector>
+
+#include "platform/linux/common/EdidBlob.h"
 
 namespace velmora::linuxos {
 namespace {
 
-// A base block with one product-name descriptor in the given slot.
-std::vector<std::uint8_t> edidWithName(const std::string& text, std::size_t slot = 1) {
-  std::vector<std::uint8_t> e(128, 0);
-  const std::uint8_t header[] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-  std::copy(std::begin(header), std::end(header), e.begin());
-  // Slot 0 holds a detailed timing (non-zero pixel clock) as real blobs do.
-  e[54] = 0x3A;
-  e[55] = 0x02;
-  const std::size_t d = 54 + 18 * slot;
-  e[d + 3] = 0xFC;
-  for (std::size_t i = 0; i < 13; ++i)
-    e[d + 5 + i] = i < text.size() ? text[i] : (i == text.size() ? 0x0A : 0x20);
-  e[127] = static_cast<std::uint8_t>(256 - std::accumulate(e.begin(), e.end() - 1, 0u) % 256);
-  return e;
-}
+using test::edidWithName;
 
 TEST(Edid, ProductNameIsTrimmedOfTerminatorAndPadding) {
   EXPECT_EQ(edidProductName(edidWithName("DELL U2720Q")), "DELL U2720Q");
@@ -62,8 +49,7 @@ TEST(Edid, BadBlobsGiveNoName) {
 
 TEST(Edid, IdentityFromMakerModelAndSerial) {
   auto fix = [](std::vector<std::uint8_t> e) {
-    e[127] = 0;
-    e[127] = static_cast<std::uint8_t>(256 - std::accumulate(e.begin(), e.end() - 1, 0u) % 256);
+    test::fixEdidChecksum(e);
     return e;
   };
   auto e = edidWithName("DELL U2720Q");

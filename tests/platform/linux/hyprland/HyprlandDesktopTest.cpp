@@ -134,16 +134,21 @@ std::optional<Pid> firstPid(HyprlandDesktop& desktop) {
   return toInt32(windows->front().ownerPID);
 }
 
+// The fake's sockets, found at once; startup waits for the first snapshot.
+DesktopOptions at(const SocketPaths& paths, std::chrono::milliseconds readRefresh = std::chrono::hours(1)) {
+  DesktopOptions options;
+  options.locate = [paths] { return SocketLocation{paths, ""}; };
+  options.firstRetry = 5ms;
+  options.readRefresh = readRefresh;
+  options.startupWait = 10s;
+  return options;
+}
+
 TEST(HyprlandDesktop, FollowsEventsAndComesBackAfterTheCompositorGoes) {
   FakeHyprland fake;
   fake.reply("j/clients", clientAt(42, 0));
   fake.reply("j/monitors", kOneMonitor);
-  DesktopOptions options;
-  options.locate = [&] { return SocketLocation{fake.paths(), ""}; };
-  options.firstRetry = 5ms;
-  options.readRefresh = std::chrono::hours(1);
-  options.startupWait = 10s;
-  HyprlandDesktop desktop(nullptr, options);
+  HyprlandDesktop desktop(nullptr, at(fake.paths()));
 
   // The first snapshot is there once the constructor returns.
   EXPECT_EQ(firstPid(desktop), 42);
@@ -180,11 +185,7 @@ TEST(HyprlandDesktop, ReadingTheSnapshotKeepsItFreshWithoutEvents) {
   FakeHyprland fake;
   fake.reply("j/clients", clientAt(42, 0));
   fake.reply("j/monitors", kOneMonitor);
-  DesktopOptions options;
-  options.locate = [&] { return SocketLocation{fake.paths(), ""}; };
-  options.readRefresh = 20ms;
-  options.startupWait = 10s;
-  HyprlandDesktop desktop(nullptr, options);
+  HyprlandDesktop desktop(nullptr, at(fake.paths(), 20ms));
   ASSERT_EQ(firstPid(desktop), 42);
 
   // A floating window dragged elsewhere sends no event.
@@ -196,13 +197,9 @@ TEST(HyprlandDesktop, ReadingTheSnapshotKeepsItFreshWithoutEvents) {
 }
 
 TEST(HyprlandDesktop, NoCompositorMeansNoWindowsAndAPlainReason) {
-  DesktopOptions options;
-  options.locate = [] {
-    return SocketLocation{SocketPaths{"/nonexistent/.socket.sock", "/nonexistent/.socket2.sock"}, ""};
-  };
+  auto options = at({"/nonexistent/.socket.sock", "/nonexistent/.socket2.sock"});
   options.firstRetry = 1ms;
   options.maxRetry = 2ms;
-  options.startupWait = 10s;
   HyprlandDesktop desktop(nullptr, options);
   EXPECT_FALSE(desktop.onScreenWindows());
   EXPECT_TRUE(desktop.screens().empty());

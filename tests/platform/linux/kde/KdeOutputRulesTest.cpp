@@ -3,37 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "platform/linux/common/ConnectorNames.h"
+#include "platform/linux/common/EdidBlob.h"
 
 namespace velmora::linuxos {
 namespace {
 
-// An EDID 1.3 base block naming "Borealis Q32" in a 0xFC descriptor, as base64.
+// An EDID base block naming the product, as base64.
 std::string edidNaming(const std::string& product) {
-  std::vector<std::uint8_t> e(128, 0);
-  const std::uint8_t header[] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-  std::copy(std::begin(header), std::end(header), e.begin());
-  e[18] = 1;
-  e[19] = 3;
-  const std::size_t d = 54;
-  e[d + 3] = 0xFC;
-  for (std::size_t i = 0; i < 13; ++i)
-    e[d + 5 + i] = i < product.size() ? product[i] : (i == product.size() ? 0x0A : 0x20);
-  for (std::size_t k = 72; k < 126; k += 18)
-    e[k + 3] = 0x10;
-  unsigned sum = 0;
-  for (std::size_t i = 0; i < 127; ++i)
-    sum += e[i];
-  e[127] = static_cast<std::uint8_t>(256 - sum % 256);
-  static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (std::size_t i = 0; i < e.size(); i += 3) {
-    const std::uint32_t v = (e[i] << 16) | ((i + 1 < e.size() ? e[i + 1] : 0) << 8) | (i + 2 < e.size() ? e[i + 2] : 0);
-    out += alphabet[(v >> 18) & 63];
-    out += alphabet[(v >> 12) & 63];
-    out += i + 1 < e.size() ? alphabet[(v >> 6) & 63] : '=';
-    out += i + 2 < e.size() ? alphabet[v & 63] : '=';
-  }
-  return out;
+  return test::base64(test::edidWithName(product));
 }
 
 TEST(KdeOutputRulesTest, DecodesBase64Strictly) {

@@ -147,7 +147,7 @@ TEST_F(PulseModelTest, NamesCarryTheMonitorsTrimmedEldNameAndStayValidText) {
   // its stable name.
   CardReply card{3,
                  {{"hdmi-output-0", {{"device.product.name", "  DELL U2720Q\n "}}},
-                  {"hdmi-output-1", {{"device.product.name", "   "}}},
+                  {"hdmi-output-1", {{"device.product.name", " \t\r\n "}}},
                   {"hdmi-output-2", {{"device.product.name", "LG HDR"}}}}};
   model.beginLoading();
   model.updateCard(card);

@@ -30,12 +30,6 @@ TEST(PulseText, ReplacesInvalidUtf8AndCapsLength) {
   EXPECT_EQ(validUtf8(cut), cut);
 }
 
-TEST(PulseText, TrimsPadding) {
-  EXPECT_EQ(trimPadding("  DELL U2720Q\n  "), "DELL U2720Q");
-  EXPECT_EQ(trimPadding("\t\r\n "), "");
-  EXPECT_EQ(trimPadding("LG HDR 4K"), "LG HDR 4K");
-}
-
 TEST(PulseText, ParsesPidsStrictly) {
   EXPECT_EQ(parsePid("4242"), 4242);
   EXPECT_EQ(parsePid("2147483647"), 2147483647);
