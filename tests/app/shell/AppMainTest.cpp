@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "MenuSamples.h"
 #include "QtTestApp.h"
 #include "app/shell/TrayMenu.h"
 #include "platform/Log.h"
@@ -79,7 +80,11 @@ class MemorySink final : public LogSink {
 
 class AppMainTest : public ::testing::Test {
  protected:
-  void SetUp() override { test::qtApp(); }
+  void SetUp() override {
+    test::qtApp();
+    setLogSink(sink);
+  }
+  void TearDown() override { setLogSink(nullptr); }
 
   std::unique_ptr<AppMain> makeApp(bool trayAvailable = true, bool showStatusItem = true) {
     AppMain::Dependencies deps;
@@ -126,6 +131,7 @@ class AppMainTest : public ::testing::Test {
   static bool checked(const AppMain& app, const char* id) { return findMenuItem(app.shownMenu()->items, id)->checked; }
 
   Shared s;
+  std::shared_ptr<MemorySink> sink = std::make_shared<MemorySink>();
   std::vector<std::vector<SpeakerBinding>> stored_;
   std::shared_ptr<SpeakerChoices> choices_ = std::make_shared<SpeakerChoices>(
       std::vector<SpeakerBinding>{}, [this](const std::vector<SpeakerBinding>& b) { stored_.push_back(b); });
@@ -147,8 +153,6 @@ TEST_F(AppMainTest, LaunchRunsEveryStepOnceInOrder) {
                               "coordinator.handler", "coordinator.start"}));
 
   ASSERT_NE(app->statusItem(), nullptr);
-  EXPECT_EQ(app->statusItem()->toolTip(), "Velmora");
-  EXPECT_FALSE(app->statusItem()->icon().isNull());
   EXPECT_EQ(app->statusItem()->contextMenu(), app->statusMenu());
   EXPECT_EQ(app->accessibleDescription(), "Velmora \u2014 Starting\u2026");
 
@@ -273,8 +277,6 @@ TEST_F(AppMainTest, TheMirrorGetsEachChangeOnceAndChoosesItems) {
 }
 
 TEST_F(AppMainTest, ASpeakersPickIsBoundToTheDisplayAndKept) {
-  auto sink = std::make_shared<MemorySink>();
-  setLogSink(sink);
   auto app = makeApp();
   app->applicationWillFinishLaunching();
   app->applicationDidFinishLaunching();
@@ -310,7 +312,6 @@ TEST_F(AppMainTest, ASpeakersPickIsBoundToTheDisplayAndKept) {
   choices_->setBindings({{{.maker = "AST", .connector = "DP-2"}, "hdmi-1"}, {tv, "gone"}});
   displays_(speakers);
   displays_(speakers);
-  setLogSink(nullptr);
   const std::vector<std::string> said(sink->messages.end() - 2, sink->messages.end());
   EXPECT_EQ(said, (std::vector<std::string>{
                       "Velmora: the speakers chosen for AST on DP-2 wait: no display connected now is that one",
@@ -321,70 +322,73 @@ TEST_F(AppMainTest, AltSwapsAboutForDiagnostics) {
   auto app = makeApp();
   app->applicationDidFinishLaunching();
   TrayMenu& tray = *app->trayMenu();
-  auto visible = [&](const char* id) { return tray.action(id)->isVisible(); };
-  EXPECT_TRUE(visible(menu_id::kAbout));
-  EXPECT_FALSE(visible(menu_id::kDiagnostics));
-
+  auto showsDiagnostics = [&] {
+    EXPECT_NE(tray.action(menu_id::kAbout)->isVisible(), tray.action(menu_id::kDiagnostics)->isVisible());
+    return tray.action(menu_id::kDiagnostics)->isVisible();
+  };
+  auto key = [&](QEvent::Type type, Qt::KeyboardModifiers modifiers) {
+    QKeyEvent event(type, Qt::Key_Alt, modifiers);
+    QCoreApplication::sendEvent(app->statusMenu(), &event);
+  };
+  EXPECT_FALSE(showsDiagnostics());
   tray.setAltHeld(true);
-  EXPECT_FALSE(visible(menu_id::kAbout));
-  EXPECT_TRUE(visible(menu_id::kDiagnostics));
+  EXPECT_TRUE(showsDiagnostics());
   EXPECT_EQ(tray.action(menu_id::kDiagnostics)->text(), "Show diagnostics\u2026");
-
-  // A status report while the menu is open keeps the alternate.
   s.handler(RoutingStatus::idle, "No media playing");
-  EXPECT_TRUE(visible(menu_id::kDiagnostics));
-
-  // Releasing Alt with the menu open brings About back.
-  QKeyEvent release(QEvent::KeyRelease, Qt::Key_Alt, Qt::NoModifier);
-  QCoreApplication::sendEvent(app->statusMenu(), &release);
-  EXPECT_TRUE(visible(menu_id::kAbout));
-  EXPECT_FALSE(visible(menu_id::kDiagnostics));
-  QKeyEvent press(QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
-  QCoreApplication::sendEvent(app->statusMenu(), &press);
-  EXPECT_TRUE(visible(menu_id::kDiagnostics));
-
+  EXPECT_TRUE(showsDiagnostics()) << "a status report while the menu is open keeps the alternate";
+  key(QEvent::KeyRelease, Qt::NoModifier);
+  EXPECT_FALSE(showsDiagnostics()) << "releasing Alt with the menu open";
+  key(QEvent::KeyPress, Qt::AltModifier);
+  EXPECT_TRUE(showsDiagnostics());
   emit app->statusMenu()->aboutToHide();
-  EXPECT_TRUE(visible(menu_id::kAbout));
-  EXPECT_FALSE(visible(menu_id::kDiagnostics));
+  EXPECT_FALSE(showsDiagnostics()) << "a closed menu always shows About";
 }
 
-TEST_F(AppMainTest, WithoutATrayHostItStillRoutesAndSaysSoOnce) {
-  auto sink = std::make_shared<MemorySink>();
-  setLogSink(sink);
-  auto app = makeApp(/*trayAvailable=*/false);
-  app->applicationWillFinishLaunching();
-  app->applicationDidFinishLaunching();
-  setLogSink(nullptr);
+// With no tray host, or with the status item turned off, velmora still routes
+// and says why there is no icon, once. Without the status item it leaves
+// launch at login alone: there is no menu to turn it off, and the entry would
+// start velmora with one.
+TEST_F(AppMainTest, WithoutATrayIconItStillRoutesAndSaysSoOnce) {
+  struct Case {
+    const char* what;
+    bool trayAvailable;
+    bool showStatusItem;
+    Events events;
+    bool saysNoTray;
+  };
+  const Case cases[] = {
+      {"no tray host",
+       false,
+       true,
+       {"coordinator.create", "crash.start", "updater.create", "login.default", "coordinator.handler",
+        "coordinator.start"},
+       true},
+      {"status item off",
+       true,
+       false,
+       {"coordinator.create", "crash.start", "updater.create-without-status-item", "coordinator.handler",
+        "coordinator.start"},
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    s = Shared{};
+    mirror_.reset();
+    sink->messages.clear();
+    auto app = makeApp(c.trayAvailable, c.showStatusItem);
+    app->applicationWillFinishLaunching();
+    app->applicationDidFinishLaunching();
 
-  EXPECT_EQ(s.events.back(), "coordinator.start");
-  ASSERT_EQ(sink->messages.size(), 1u);
-  EXPECT_EQ(sink->messages[0].rfind("Velmora: ", 0), 0u);
-  EXPECT_NE(sink->messages[0].find("no system tray is available"), std::string::npos);
+    EXPECT_EQ(s.events, c.events);
+    ASSERT_EQ(sink->messages.size(), 1u) << "said once";
+    EXPECT_EQ(sink->messages[0].rfind("Velmora: ", 0), 0u);
+    EXPECT_EQ(sink->messages[0].find("no system tray is available") != std::string::npos, c.saysNoTray);
+    EXPECT_EQ(bool(mirror_), c.showStatusItem) << "a menu in GNOME Shell's top bar only with the status item";
 
-  s.handler(RoutingStatus::tracking, "Tracking VLC");
-  EXPECT_EQ(statusLine(*app), "Tracking VLC");
-}
-
-TEST_F(AppMainTest, WithoutTheStatusItemItRoutesAndMakesNoIcon) {
-  auto sink = std::make_shared<MemorySink>();
-  setLogSink(sink);
-  auto app = makeApp(/*trayAvailable=*/true, /*showStatusItem=*/false);
-  app->applicationWillFinishLaunching();
-  app->applicationDidFinishLaunching();
-  setLogSink(nullptr);
-
-  EXPECT_EQ(app->statusItem(), nullptr);
-  EXPECT_EQ(s.events, (Events{"coordinator.create", "crash.start", "updater.create-without-status-item",
-                              "coordinator.handler", "coordinator.start"}));
-  EXPECT_FALSE(s.loginEnabled);
-  ASSERT_EQ(sink->messages.size(), 1u);
-  EXPECT_EQ(sink->messages[0].rfind("Velmora: ", 0), 0u);
-  EXPECT_EQ(sink->messages[0].find("cannot be shown"), std::string::npos);
-
-  s.handler(RoutingStatus::tracking, "Tracking VLC");
-  EXPECT_EQ(statusLine(*app), "Tracking VLC");
-  EXPECT_EQ(app->statusItem(), nullptr);
-  EXPECT_FALSE(mirror_) << "nor a menu in GNOME Shell's top bar";
+    s.handler(RoutingStatus::tracking, "Tracking VLC");
+    EXPECT_EQ(statusLine(*app), "Tracking VLC");
+    EXPECT_EQ(app->statusItem() != nullptr, c.showStatusItem);
+  }
 }
 
 TEST_F(AppMainTest, ReportsAfterTheShellIsGoneAreDropped) {
@@ -395,6 +399,35 @@ TEST_F(AppMainTest, ReportsAfterTheShellIsGoneAreDropped) {
   s.app = nullptr;
   s.handler(RoutingStatus::tracking, "Tracking Safari");  // must not touch the freed shell
   SUCCEED();
+}
+
+TEST(TrayMenu, ASubmenuIsDrawnKeptAndChosenFromLikeTheTopLevel) {
+  test::qtApp();
+  std::vector<std::string> chosen;
+  TrayMenu tray({[&](const std::string& id) { chosen.push_back(id); }, nullptr});
+  MenuItems items = statusMenuModel({}).items;
+  items.insert(items.begin() + 2, test::speakersSubmenu());
+  tray.show(items, "Velmora");
+
+  QAction* speakers = tray.action("speakers");
+  ASSERT_NE(speakers, nullptr);
+  ASSERT_NE(speakers->menu(), nullptr);
+  QAction* tv = tray.action("speakers/tv");
+  ASSERT_EQ(speakers->menu()->actions(), QList<QAction*>{tv});
+  EXPECT_EQ(speakers->text(), "Speakers for Studio TV");
+  EXPECT_TRUE(tv->isChecked());
+
+  items[2].children[0].checked = false;
+  tray.show(items, "Velmora");
+  EXPECT_EQ(tray.action("speakers/tv"), tv) << "a change inside keeps the submenu";
+  EXPECT_FALSE(tv->isChecked());
+  tv->trigger();
+  EXPECT_EQ(chosen, std::vector<std::string>{"speakers/tv"});
+
+  items.erase(items.begin() + 2);
+  tray.show(items, "Velmora");
+  EXPECT_EQ(tray.action("speakers/tv"), nullptr);
+  EXPECT_EQ(tray.menu()->actions().size(), 9);
 }
 
 }  // namespace
