@@ -74,15 +74,7 @@ TEST(AppcastParseTest, ReadsElementsAndEnclosureAttributes) {
   }
 }
 
-// The application object must exist before the server's socket.
-struct WithQtApp {
-  WithQtApp() {
-    test::ensureQtApp();
-    qRegisterMetaType<UpdateCheckResult>();
-  }
-};
-
-class UpdateCheckTest : public ::testing::Test, private WithQtApp {
+class UpdateCheckTest : public ::testing::Test {
  protected:
   UpdateCheckResult checkUrl(const QUrl& url, const QString& installed = "20") {
     UpdateCheck c;
@@ -94,6 +86,8 @@ class UpdateCheckTest : public ::testing::Test, private WithQtApp {
     return done.isEmpty() ? UpdateCheckResult{} : done.first().first().value<UpdateCheckResult>();
   }
 
+  // The application object must exist before the server's socket.
+  const int metaType_ = (test::ensureQtApp(), qRegisterMetaType<UpdateCheckResult>());
   test::LocalHttpServer server_;
 };
 
