@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "MenuSamples.h"
 #include "QtTestApp.h"
 #include "app/shell/TrayMenu.h"
 #include "platform/Log.h"
@@ -316,6 +315,16 @@ TEST_F(AppMainTest, ASpeakersPickIsBoundToTheDisplayAndKept) {
   EXPECT_EQ(said, (std::vector<std::string>{
                       "Velmora: the speakers chosen for AST on DP-2 wait: no display connected now is that one",
                       "Velmora: the speakers chosen for JVC LT-43 on HDMI-A-1 wait: device gone is not there"}));
+
+  // Each display's speakers are a submenu of their own, which leaves with it.
+  EXPECT_EQ(app->statusMenu()->actions().size(), 12) << "two speakers menus and their separator";
+  ASSERT_NE(app->trayMenu()->action("speakers.2")->menu(), nullptr);
+  EXPECT_EQ(app->trayMenu()->action("speakers.2")->menu()->actions().size(), 3);
+  speakers.displays.pop_back();
+  displays_(speakers);
+  EXPECT_EQ(app->trayMenu()->action("speakers.2"), nullptr);
+  EXPECT_EQ(app->trayMenu()->action(speakerPickId({2, 43})), nullptr);
+  EXPECT_EQ(app->statusMenu()->actions().size(), 11);
 }
 
 TEST_F(AppMainTest, AltSwapsAboutForDiagnostics) {
@@ -399,35 +408,6 @@ TEST_F(AppMainTest, ReportsAfterTheShellIsGoneAreDropped) {
   s.app = nullptr;
   s.handler(RoutingStatus::tracking, "Tracking Safari");  // must not touch the freed shell
   SUCCEED();
-}
-
-TEST(TrayMenu, ASubmenuIsDrawnKeptAndChosenFromLikeTheTopLevel) {
-  test::qtApp();
-  std::vector<std::string> chosen;
-  TrayMenu tray({[&](const std::string& id) { chosen.push_back(id); }, nullptr});
-  MenuItems items = statusMenuModel({}).items;
-  items.insert(items.begin() + 2, test::speakersSubmenu());
-  tray.show(items, "Velmora");
-
-  QAction* speakers = tray.action("speakers");
-  ASSERT_NE(speakers, nullptr);
-  ASSERT_NE(speakers->menu(), nullptr);
-  QAction* tv = tray.action("speakers/tv");
-  ASSERT_EQ(speakers->menu()->actions(), QList<QAction*>{tv});
-  EXPECT_EQ(speakers->text(), "Speakers for Studio TV");
-  EXPECT_TRUE(tv->isChecked());
-
-  items[2].children[0].checked = false;
-  tray.show(items, "Velmora");
-  EXPECT_EQ(tray.action("speakers/tv"), tv) << "a change inside keeps the submenu";
-  EXPECT_FALSE(tv->isChecked());
-  tv->trigger();
-  EXPECT_EQ(chosen, std::vector<std::string>{"speakers/tv"});
-
-  items.erase(items.begin() + 2);
-  tray.show(items, "Velmora");
-  EXPECT_EQ(tray.action("speakers/tv"), nullptr);
-  EXPECT_EQ(tray.menu()->actions().size(), 9);
 }
 
 }  // namespace
