@@ -1,15 +1,13 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -21,8 +19,6 @@
 #include "app/services/CrashUploader.h"
 #include "app/services/Preferences.h"
 
-extern char** environ;
-
 namespace velmora::app {
 namespace {
 
@@ -31,21 +27,12 @@ namespace {
 int runCrashingChild(const QString& dir, const char* mode, const QString& output) {
   const rlimit noCore{0, 0};
   setrlimit(RLIMIT_CORE, &noCore);
-  const QByteArray d = dir.toLocal8Bit();
-  const QByteArray out = output.toLocal8Bit();
-  char* argv[] = {const_cast<char*>(VELMORA_CRASH_HELPER), const_cast<char*>(d.constData()), const_cast<char*>(mode),
-                  nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, VELMORA_CRASH_HELPER, &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return -1;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  test::ensureQtApp();
+  QProcess child;
+  child.setStandardOutputFile(output);
+  child.start(VELMORA_CRASH_HELPER, {dir, mode});
+  if (!child.waitForFinished(60000)) return -1;
+  return child.exitStatus() == QProcess::CrashExit ? child.exitCode() : 0;
 }
 
 QStringList records(const QString& dir) {
