@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -48,7 +49,7 @@ TEST(QtMainQueue, BlocksFromAnyThreadRunOnTheMainThreadInOrder) {
   producer.join();
   ASSERT_TRUE(runUntil([&] { return seen.size() == 200; }));
   EXPECT_EQ(offThread.load(), 0);
-  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << "in the order they were queued";
+  EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end(), std::greater_equal<>()), seen.end()) << "each once, in order";
 }
 
 // Cancelled delayed blocks never run; timers repeat until cancelled or
