@@ -37,7 +37,7 @@ TEST(DiagnosticsText, FailedReadsBecomeFixedTextsAndLinesSortByCodePoint) {
 }
 
 // Pins the whole layout: mapping lines, a blank line, then every device in
-// the platform's order.
+// the platform's order; no followed application, no section for it.
 TEST(DiagnosticsText, ReadsAFreshSnapshotFromThePlatform) {
   auto audio = std::make_shared<sim::SimAudio>();
   ASSERT_TRUE(audio->addDevice({80, std::nullopt, true, true, false, fourCharCode("usb ")}));
@@ -53,31 +53,23 @@ TEST(DiagnosticsText, ReadsAFreshSnapshotFromThePlatform) {
             "\u2022 id=80 \"?\" alive=false canDef=true transport=usb \n"
             "\u2022 id=73 \"Studio TV\" alive=true canDef=true transport=hdmi");
 
-  audio->fail(sim::SimAudio::Operation::defaultOutputDevice, -1);
-  audio->fail(sim::SimAudio::Operation::outputDevices, -1);
-  EXPECT_EQ(diagnosticsText(readDiagnostics(AudioHardware(audio), screens)),
-            "(no display\u2192audio mappings found)\n\nALL OUTPUT DEVICES (current default = 0):");
-}
-
-TEST(DiagnosticsText, ListsWhereEachStreamOfTheFollowedApplicationPlays) {
-  auto audio = std::make_shared<sim::SimAudio>();
-  ASSERT_TRUE(audio->addDevice({73, "Studio TV"}));
-  ASSERT_TRUE(audio->addDevice({80, std::nullopt}));
-  ASSERT_TRUE(audio->setInitialDefault(73));
+  // Then where each stream of the followed application plays, and the session.
   ASSERT_TRUE(audio->addStream({.id = 900, .pid = 5}));
   ASSERT_TRUE(audio->addStream({.id = 901, .pid = 5, .pin = 80, .movable = false}));
-  sim::SimScreens screens(std::vector<PlatformScreen>{});
-
-  auto snapshot = readDiagnostics(AudioHardware(audio), screens, FollowedApplication{5, "mpv", {{900}, {901, true}}});
-  snapshot.session = "Session: sway";
-  const std::string text = diagnosticsText(snapshot);
+  auto followed = readDiagnostics(AudioHardware(audio), screens, FollowedApplication{5, "mpv", {{900}, {901, true}}});
+  followed.session = "Session: sway";
+  const std::string text = diagnosticsText(followed);
   EXPECT_TRUE(
-      text.ends_with("\n\nFOLLOWED APPLICATION (mpv, pid 5):\n"
+      text.ends_with("transport=hdmi\n\nFOLLOWED APPLICATION (mpv, pid 5):\n"
                      "\u2022 stream 900 \u2192 Studio TV [id=73]\n"
                      "\u2022 stream 901 \u2192 ? [id=80] (the sound server refuses to move it)\n"
                      "\nSession: sway"))
       << text;
-  EXPECT_EQ(diagnosticsText(readDiagnostics(AudioHardware(audio), screens)).find("FOLLOWED"), std::string::npos);
+
+  audio->fail(sim::SimAudio::Operation::defaultOutputDevice, -1);
+  audio->fail(sim::SimAudio::Operation::outputDevices, -1);
+  EXPECT_EQ(diagnosticsText(readDiagnostics(AudioHardware(audio), screens)),
+            "(no display\u2192audio mappings found)\n\nALL OUTPUT DEVICES (current default = 0):");
 }
 
 TEST(DiagnosticsText, SaysWhatPairedEachDisplay) {
