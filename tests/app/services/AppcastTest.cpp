@@ -74,21 +74,8 @@ TEST(AppcastParseTest, ReadsElementsAndEnclosureAttributes) {
   }
 }
 
-// The application object must exist before the server's socket.
-struct WithQtApp {
-  WithQtApp() {
-    test::ensureQtApp();
-    qRegisterMetaType<UpdateCheckResult>();
-  }
-};
-
-class UpdateCheckTest : public ::testing::Test, private WithQtApp {
+class UpdateCheckTest : public ::testing::Test {
  protected:
-  UpdateCheckResult check(const QByteArray& body, int status = 200, const QString& installed = "20") {
-    server_.respond(status, body);
-    return checkUrl(QUrl(QString::fromLatin1(server_.baseUrl() + "/appcast.xml")), installed);
-  }
-
   UpdateCheckResult checkUrl(const QUrl& url, const QString& installed = "20") {
     UpdateCheck c;
     QSignalSpy done(&c, &UpdateCheck::finished);
@@ -99,6 +86,8 @@ class UpdateCheckTest : public ::testing::Test, private WithQtApp {
     return done.isEmpty() ? UpdateCheckResult{} : done.first().first().value<UpdateCheckResult>();
   }
 
+  // The application object must exist before the server's socket.
+  const int metaType_ = (test::ensureQtApp(), qRegisterMetaType<UpdateCheckResult>());
   test::LocalHttpServer server_;
 };
 
@@ -109,43 +98,48 @@ QByteArray item(const char* version, const char* display) {
   return out + "</item>";
 }
 
-TEST_F(UpdateCheckTest, ComparesTheNewestItemWithTheInstalledBuild) {
-  auto r = check(feed(item("19", "0.9") + item("21", "1.1") + item("20", "1.0")));
-  EXPECT_EQ(r.kind, UpdateCheckResult::Kind::updateAvailable);
-  EXPECT_EQ(UpdaterService::versionText(r.item), "1.1");
+TEST_F(UpdateCheckTest, ComparesTheNewestItemWithTheInstalledBuildOrEndsInOneError) {
+  using Kind = UpdateCheckResult::Kind;
+  const QString served = QString::fromLatin1(server_.baseUrl() + "/appcast.xml");
+  const QByteArray closed =
+      "http://127.0.0.1:" + QByteArray::number(test::LocalHttpServer::closedPort()) + "/appcast.xml";
+  struct Case {
+    const char* what;
+    QByteArray body;
+    int status = 200;
+    Kind kind = Kind::upToDate;
+    const char* versionText = nullptr;
+    std::optional<UpdateError> error = std::nullopt;
+    const char* url = nullptr;  // the test server's feed
+  };
+  const Case cases[] = {
+      {"newest out of order", feed(item("19", "0.9") + item("21", "1.1") + item("20", "1.0")), 200,
+       Kind::updateAvailable, "1.1"},
+      {"same build", feed(item("20", "1.0"))},
+      {"older build", feed(item("3", "0.3"))},
+      {"no items", feed("")},
+      // No display version: empty text, not the build number.
+      {"no display version", feed(item("25", nullptr)), 200, Kind::updateAvailable, ""},
+      {"broken feed", "<rss><channel><item><title>unclosed", 200, Kind::error, nullptr, UpdateError::badFeed},
+      {"HTTP error", "not found", 404, Kind::error, nullptr, UpdateError::network},
+      {"nobody listening", {}, 200, Kind::error, nullptr, UpdateError::network, closed.constData()},
+      {"no address", {}, 200, Kind::error, nullptr, UpdateError::noFeed, ""},
+      {"plain http elsewhere", {}, 200, Kind::error, nullptr, UpdateError::noFeed, "http://example.com/appcast.xml"},
+      {"not http", {}, 200, Kind::error, nullptr, UpdateError::noFeed, "ftp://127.0.0.1/a"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    server_.respond(c.status, c.body);
+    const auto r = checkUrl(QUrl(c.url ? QString::fromLatin1(c.url) : served));
+    EXPECT_EQ(r.kind, c.kind);
+    if (c.versionText) {
+      EXPECT_EQ(UpdaterService::versionText(r.item), c.versionText);
+    }
+    if (c.error) {
+      EXPECT_EQ(r.error, *c.error);
+    }
+  }
   EXPECT_EQ(server_.requests().at(0).path, "/appcast.xml");
-
-  EXPECT_EQ(check(feed(item("20", "1.0"))).kind, UpdateCheckResult::Kind::upToDate);
-  EXPECT_EQ(check(feed(item("3", "0.3"))).kind, UpdateCheckResult::Kind::upToDate);
-  EXPECT_EQ(check(feed("")).kind, UpdateCheckResult::Kind::upToDate);
-
-  r = check(feed(item("25", nullptr)));
-  EXPECT_EQ(r.kind, UpdateCheckResult::Kind::updateAvailable);
-  EXPECT_EQ(UpdaterService::versionText(r.item), "") << "no display version: empty text, no build number";
-}
-
-TEST_F(UpdateCheckTest, BadFeedsAndServersEndInOneError) {
-  auto r = check("<rss><channel><item><title>unclosed");
-  EXPECT_EQ(r.kind, UpdateCheckResult::Kind::error);
-  EXPECT_EQ(r.error, UpdateError::badFeed);
-
-  r = check("not found", 404);
-  EXPECT_EQ(r.kind, UpdateCheckResult::Kind::error);
-  EXPECT_EQ(r.error, UpdateError::network);
-
-  quint16 closedPort = 0;
-  {
-    test::LocalHttpServer gone;
-    closedPort = gone.port();
-  }
-  r = checkUrl(QUrl(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(closedPort)));
-  EXPECT_EQ(r.error, UpdateError::network);
-
-  for (const char* address : {"", "http://example.com/appcast.xml", "ftp://127.0.0.1/a"}) {
-    r = checkUrl(QUrl(address));
-    EXPECT_EQ(r.kind, UpdateCheckResult::Kind::error) << address;
-    EXPECT_EQ(r.error, UpdateError::noFeed) << address;
-  }
 }
 
 TEST_F(UpdateCheckTest, MenuItemIsUnavailableWhileACheckRuns) {

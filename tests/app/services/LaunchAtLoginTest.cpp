@@ -5,8 +5,6 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "ServiceTestSupport.h"
 #include "app/services/AutostartEntry.h"
@@ -20,15 +18,10 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return test::readText(QString::fromStdString(path));
 }
-
 void writeFile(const std::string& path, const std::string& text) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path) << text;
+  test::writeText(QString::fromStdString(path), QByteArray::fromStdString(text));
 }
 
 class LaunchAtLoginTest : public ::testing::Test {
@@ -74,16 +67,17 @@ TEST_F(LaunchAtLoginTest, RegisterWritesAQuotedEntryAndStatusFollowsTheFile) {
   EXPECT_EQ(std::distance(fs::directory_iterator(entry.directory()), fs::directory_iterator()), 1)
       << "no temporary file is left beside the entry";
 
-  // Disabled by the desktop's own settings, or pointing at another program.
-  writeFile(entry.entryPath(), text + "Hidden=true\n");
-  EXPECT_EQ(entry.status(), LoginItemStatus::disabled);
-  writeFile(entry.entryPath(), "[Desktop Entry]\nExec=\"" + exe_ + "\"\nX-GNOME-Autostart-enabled=false\n");
-  EXPECT_EQ(entry.status(), LoginItemStatus::disabled);
-  writeFile(entry.entryPath(), "[Desktop Entry]\nExec=/usr/bin/other\n");
-  EXPECT_EQ(entry.status(), LoginItemStatus::notRegistered);
-  // Keys of other groups do not count.
-  writeFile(entry.entryPath(), "[Other]\nExec=\"" + exe_ + "\"\n");
-  EXPECT_EQ(entry.status(), LoginItemStatus::notRegistered);
+  const std::pair<std::string, LoginItemStatus> edited[] = {
+      // Disabled by the desktop's own settings.
+      {text + "Hidden=true\n", LoginItemStatus::disabled},
+      {"[Desktop Entry]\nExec=\"" + exe_ + "\"\nX-GNOME-Autostart-enabled=false\n", LoginItemStatus::disabled},
+      {"[Desktop Entry]\nExec=/usr/bin/other\n", LoginItemStatus::notRegistered},
+      {"[Other]\nExec=\"" + exe_ + "\"\n", LoginItemStatus::notRegistered},  // keys of other groups do not count
+  };
+  for (const auto& [content, status] : edited) {
+    writeFile(entry.entryPath(), content);
+    EXPECT_EQ(entry.status(), status) << content;
+  }
 
   ASSERT_TRUE(entry.unregisterEntry().ok);
   EXPECT_FALSE(fs::exists(entry.entryPath()));
@@ -91,6 +85,13 @@ TEST_F(LaunchAtLoginTest, RegisterWritesAQuotedEntryAndStatusFollowsTheFile) {
 
   EXPECT_EQ(AutostartEntry(configHome_, std::nullopt).status(), LoginItemStatus::notFound);
   EXPECT_FALSE(AutostartEntry(configHome_, std::nullopt).registerEntry().ok);
+
+  // An entry that is a folder can be neither replaced nor removed.
+  fs::create_directories(entry.entryPath() + "/inside");
+  EXPECT_FALSE(entry.registerEntry().ok);
+  const auto removal = entry.unregisterEntry();
+  ASSERT_FALSE(removal.ok);
+  EXPECT_NE(removal.description.find(entry.entryPath() + ": "), std::string::npos);
 }
 
 TEST_F(LaunchAtLoginTest, ExecValueRoundTripsAwkwardPaths) {
@@ -107,16 +108,6 @@ TEST_F(LaunchAtLoginTest, ExecValueRoundTripsAwkwardPaths) {
   EXPECT_FALSE(AutostartEntry::execValue("/bad\npath"));
   EXPECT_EQ(AutostartEntry::programOfExec("/usr/bin/x --flag"), "/usr/bin/x");
   EXPECT_FALSE(AutostartEntry::programOfExec("\"/unterminated"));
-}
-
-// An unwritable autostart folder: ToggleSwitchesAndReportsFailuresVerbatim.
-TEST_F(LaunchAtLoginTest, AnEntryThatIsAFolderCannotBeReplacedOrRemoved) {
-  AutostartEntry entry(configHome_, exe_);
-  fs::create_directories(entry.entryPath() + "/inside");
-  EXPECT_FALSE(entry.registerEntry().ok);
-  const auto removal = entry.unregisterEntry();
-  ASSERT_FALSE(removal.ok);
-  EXPECT_NE(removal.description.find(entry.entryPath() + ": "), std::string::npos);
 }
 
 TEST_F(LaunchAtLoginTest, ToggleSwitchesAndReportsFailuresVerbatim) {

@@ -1,10 +1,13 @@
 #pragma once
 
-// Shared pieces of the service tests: a Qt application object, a log capture
-// and a one-shot HTTP server on 127.0.0.1.
+// Shared pieces of the service tests: a Qt application object, a log capture,
+// whole-file reads and writes, and a one-shot HTTP server on 127.0.0.1.
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -47,6 +50,18 @@ class CapturingSink : public LogSink {
   std::vector<LogRecord> records_;
 };
 
+inline std::string readText(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+}
+
+// Makes the parent folders as needed.
+inline void writeText(const QString& path, const QByteArray& text) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile f(path);
+  if (f.open(QIODevice::WriteOnly)) f.write(text);
+}
+
 struct HttpRequest {
   QByteArray method;
   QByteArray path;
@@ -65,6 +80,9 @@ class LocalHttpServer {
         serve(socket);
     });
   }
+
+  // A port on which nothing listens any more.
+  static quint16 closedPort() { return LocalHttpServer().port(); }
 
   quint16 port() const { return server_.serverPort(); }
   QByteArray baseUrl() const { return "http://127.0.0.1:" + QByteArray::number(port()); }

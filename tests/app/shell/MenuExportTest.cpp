@@ -119,8 +119,13 @@ class MenuExportTest : public ::testing::Test {
     handlers.activate = [this](const std::string& id) { activated_.push_back(id); };
     handlers.refresh = [this] { ++refreshes_; };
     export_ = std::make_unique<MenuExport>(std::move(handlers));
+    shell_ = std::make_unique<Peer>(MenuExport::kShellName);
+    stranger_ = std::make_unique<Peer>();
+    ASSERT_TRUE(shell_->up() && stranger_->up());
   }
   void TearDown() override {
+    shell_.reset();
+    stranger_.reset();
     export_.reset();
     bus_.reset();
   }
@@ -129,12 +134,12 @@ class MenuExportTest : public ::testing::Test {
   std::unique_ptr<MenuExport> export_;
   std::vector<std::string> activated_;
   int refreshes_ = 0;
+  std::unique_ptr<Peer> shell_;
+  std::unique_ptr<Peer> stranger_;
 };
 
 TEST_F(MenuExportTest, TheShellReadsTheModelAndHearsOfEachChangeAlone) {
-  Peer shell(MenuExport::kShellName);
-  Peer stranger;
-  ASSERT_TRUE(shell.up() && stranger.up());
+  Peer& shell = *shell_;
   // Outside text, as a device name may bring it: one line of valid UTF-8.
   export_->publish(menuWithSpeakers("\u2192 Studio\tTV \xff\xfe\n"));
   ASSERT_TRUE(shell.pump([&] { return !shell.changes.empty(); })) << "no Changed for the Shell";
@@ -167,16 +172,13 @@ TEST_F(MenuExportTest, TheShellReadsTheModelAndHearsOfEachChangeAlone) {
   EXPECT_EQ(shell.changes.size(), before + 1);
   EXPECT_EQ(shell.changes.back(), shell.changes[before - 1] + 1);
   EXPECT_EQ(shell.header[2], "Tracking VLC");
-  EXPECT_EQ(stranger.call("GetLayout"), "org.freedesktop.DBus.Error.AccessDenied");  // after any signal
-  EXPECT_TRUE(stranger.changes.empty()) << "only the Shell hears of changes";
+  EXPECT_EQ(stranger_->call("GetLayout"), "org.freedesktop.DBus.Error.AccessDenied");  // after any signal
+  EXPECT_TRUE(stranger_->changes.empty()) << "only the Shell hears of changes";
 }
 
 TEST_F(MenuExportTest, OnlyTheShellsCurrentOwnerMayCallAndOnlyChoosableItemsRun) {
-  auto shell = std::make_unique<Peer>(MenuExport::kShellName);
-  Peer stranger;
-  ASSERT_TRUE(shell->up() && stranger.up());
   export_->publish(menuWithSpeakers("Tracking VLC"));
-  ASSERT_TRUE(shell->pump([&] { return !shell->changes.empty(); }));
+  ASSERT_TRUE(shell_->pump([&] { return !shell_->changes.empty(); }));
 
   constexpr const char* kDenied = "org.freedesktop.DBus.Error.AccessDenied";
   constexpr const char* kInvalid = "org.freedesktop.DBus.Error.InvalidArgs";
@@ -187,10 +189,10 @@ TEST_F(MenuExportTest, OnlyTheShellsCurrentOwnerMayCallAndOnlyChoosableItemsRun)
     std::string reply;
   };
   const Case cases[] = {
-      {&stranger, "GetLayout", nullptr, kDenied},      {&stranger, "Activate", "quit", kDenied},
-      {shell.get(), "Activate", "status", kInvalid},   {shell.get(), "Activate", "after-status", kInvalid},
-      {shell.get(), "Activate", "speakers", kInvalid}, {shell.get(), "Activate", "nothing", kInvalid},
-      {shell.get(), "Activate", "speakers/tv", "ok"},  {shell.get(), "Activate", "quit", "ok"},
+      {stranger_.get(), "GetLayout", nullptr, kDenied}, {stranger_.get(), "Activate", "quit", kDenied},
+      {shell_.get(), "Activate", "status", kInvalid},   {shell_.get(), "Activate", "after-status", kInvalid},
+      {shell_.get(), "Activate", "speakers", kInvalid}, {shell_.get(), "Activate", "nothing", kInvalid},
+      {shell_.get(), "Activate", "speakers/tv", "ok"},  {shell_.get(), "Activate", "quit", "ok"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(c.caller->call(c.method, c.id), c.reply) << c.method << " " << (c.id ? c.id : "");
@@ -198,12 +200,12 @@ TEST_F(MenuExportTest, OnlyTheShellsCurrentOwnerMayCallAndOnlyChoosableItemsRun)
 
   // The Shell restarts as another connection: the name's new owner is heard
   // and told to read the menu, whoever called before.
-  shell.reset();
+  shell_.reset();
   Peer newShell(MenuExport::kShellName);
   ASSERT_TRUE(newShell.up());
   ASSERT_TRUE(newShell.pump([&] { return !newShell.changes.empty(); })) << "the new Shell was not told";
   EXPECT_EQ(newShell.call("GetLayout"), "ok");
-  EXPECT_EQ(stranger.call("GetLayout"), kDenied);
+  EXPECT_EQ(stranger_->call("GetLayout"), kDenied);
 }
 
 }  // namespace
