@@ -10,13 +10,16 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "audio/AudioProcessMonitor.h"
 #include "cli/Simulation.h"
 #include "platform/sim/Scenario.h"
+#include "platform/sim/SimDesktop.h"
 #include "routing/RoutingCoordinator.h"
 
 #if VELMORA_HAVE_ASIO_QUEUES
@@ -26,15 +29,20 @@
 
 namespace velmora::testing {
 
+// The scenario parsed, or a failure naming where it was refused.
+inline std::optional<sim::Scenario> parsed(const std::string& json) {
+  auto result = sim::parseScenario(json);
+  if (result.error)
+    ADD_FAILURE() << "scenario refused: " << result.error->line << ":" << result.error->column << ": "
+                  << result.error->message;
+  return result.scenario;
+}
+
 inline std::vector<std::string> runScenario(const std::string& json, bool trace = true) {
-  auto parsed = sim::parseScenario(json);
-  if (parsed.error) {
-    ADD_FAILURE() << "scenario refused: " << parsed.error->line << ":" << parsed.error->column << ": "
-                  << parsed.error->message;
-    return {};
-  }
+  const auto scenario = parsed(json);
+  if (!scenario) return {};
   std::ostringstream out;
-  runSimulation(*parsed.scenario, out, SimulationOptions{trace});
+  runSimulation(*scenario, out, SimulationOptions{trace});
   std::vector<std::string> lines;
   std::istringstream in(out.str());
   for (std::string line; std::getline(in, line);)
@@ -58,19 +66,30 @@ inline std::vector<std::string> statusAndDefaults(const std::vector<std::string>
   return out;
 }
 
-// Index of the first line equal to `line`, or -1.
-inline long indexOf(const std::vector<std::string>& lines, const std::string& line) {
-  const auto it = std::find(lines.begin(), lines.end(), line);
-  return it == lines.end() ? -1 : static_cast<long>(it - lines.begin());
-}
-
 inline bool contains(const std::vector<std::string>& lines, const std::string& line) {
-  return indexOf(lines, line) != -1;
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 inline bool anyContaining(const std::vector<std::string>& lines, const std::string& part) {
   return std::any_of(lines.begin(), lines.end(),
                      [&](const std::string& l) { return l.find(part) != std::string::npos; });
+}
+
+// A scenario, the lines its transcript must hold and the parts no line may.
+struct TranscriptCase {
+  const char* what;
+  std::string scenario;
+  std::vector<std::string> present;
+  std::vector<std::string> absent = {};
+};
+
+inline void expectTranscript(const TranscriptCase& c) {
+  SCOPED_TRACE(c.what);
+  const auto lines = runScenario(c.scenario);
+  for (const auto& line : c.present)
+    EXPECT_TRUE(contains(lines, line)) << "missing " << line;
+  for (const auto& part : c.absent)
+    EXPECT_FALSE(anyContaining(lines, part)) << "has " << part;
 }
 
 inline const std::string kDisplays = R"j(
@@ -105,13 +124,7 @@ inline const std::string kChromePlaying = R"j(
 
 // kDisplaySpeakers and the body, parsed; the test drives the time itself.
 inline sim::Scenario deskScenario(const std::string& body = kChromePlaying) {
-  auto parsed = sim::parseScenario("{" + kDisplaySpeakers + body + R"j("until": 0 })j");
-  if (parsed.error) {
-    ADD_FAILURE() << "scenario refused: " << parsed.error->line << ":" << parsed.error->column << ": "
-                  << parsed.error->message;
-    return {};
-  }
-  return *parsed.scenario;
+  return parsed("{" + kDisplaySpeakers + body + R"j("until": 0 })j").value_or(sim::Scenario{});
 }
 
 #if VELMORA_HAVE_ASIO_QUEUES
