@@ -1,22 +1,7 @@
 // The coordinator driven directly on the simulated desktop: start-up order,
 // display reloads, release, and real threads.
 
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-
 #include "ScenarioHarness.h"
-#include "audio/AudioProcessMonitor.h"
-#include "platform/sim/SimDesktop.h"
-#include "routing/RoutingCoordinator.h"
-
-#if VELMORA_HAVE_ASIO_QUEUES
-#include "platform/linux/LinuxPlatform.h"
-#include "platform/linux/queue/AsioQueue.h"
-#endif
 
 using namespace velmora;
 using namespace velmora::testing;
@@ -24,38 +9,34 @@ using velmora::sim::seconds;
 
 namespace {
 
-struct Recorder {
-  std::vector<std::pair<double, std::string>> reports;
-};
-
 TEST(CoordinatorLifecycle, FirstPollFollowsTheFirstDisplayLoadAndReloadsChangeNothingAtOnce) {
   AudioProcessMonitor::resetForTesting();
   sim::SimDesktop desktop(deskScenario());
   auto coordinator = RoutingCoordinator::create(desktop.platform());
-  Recorder rec;
+  std::vector<std::pair<double, std::string>> reports;
   coordinator->onStatusChanged = [&](RoutingStatus, const std::string& m) {
-    rec.reports.emplace_back(desktop.scheduler().nowSeconds(), m);
+    reports.emplace_back(desktop.scheduler().nowSeconds(), m);
   };
   coordinator->startRouting();
   desktop.scheduler().drain();
-  ASSERT_EQ(rec.reports.size(), 1u);
-  EXPECT_EQ(rec.reports[0], std::make_pair(0.0, std::string("Tracking Google Chrome")));
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0], std::make_pair(0.0, std::string("Tracking Google Chrome")));
 
   // The poll timer's first tick comes 500 ms after start.
   desktop.scheduler().runUntil(seconds(0.499));
-  EXPECT_EQ(rec.reports.size(), 1u);
+  EXPECT_EQ(reports.size(), 1u);
   desktop.scheduler().runUntil(seconds(0.5));
-  EXPECT_EQ(rec.reports.size(), 2u);
+  EXPECT_EQ(reports.size(), 2u);
 
   // A display change with no matching speakers rebuilds the map but reports
   // nothing until the next poll.
   desktop.scheduler().runUntil(seconds(0.6));
   desktop.screens().setScreens({PlatformScreen{PlatformValue(std::int64_t{5}), Rect{0, 0, 100, 100}, "AB TV"}});
   desktop.scheduler().runUntil(seconds(0.99));
-  EXPECT_EQ(rec.reports.size(), 2u);
+  EXPECT_EQ(reports.size(), 2u);
   desktop.scheduler().runUntil(seconds(1.0));
-  ASSERT_EQ(rec.reports.size(), 3u);
-  EXPECT_EQ(rec.reports[2].second, "No display speakers detected");
+  ASSERT_EQ(reports.size(), 3u);
+  EXPECT_EQ(reports[2].second, "No display speakers detected");
   // Nothing here ever touched the default device.
   EXPECT_EQ(desktop.audio().defaultDevice(), 73u);
 }

@@ -2,17 +2,11 @@
 // audio devices or processes runs on the main queue, so a slow /proc or
 // display server cannot freeze the tray.
 
-#include <gtest/gtest.h>
-
 #include <mutex>
 #include <set>
 #include <thread>
 
 #include "ScenarioHarness.h"
-#include "audio/AudioProcessMonitor.h"
-#include "platform/linux/LinuxPlatform.h"
-#include "platform/sim/SimDesktop.h"
-#include "routing/RoutingCoordinator.h"
 
 using namespace velmora;
 using namespace velmora::testing;
@@ -24,13 +18,18 @@ struct ThreadLog {
   std::mutex m;
   std::set<std::thread::id> screens;
   std::set<std::thread::id> applications;
+
+  void note(std::set<std::thread::id>& threads) {
+    std::lock_guard lock(m);
+    threads.insert(std::this_thread::get_id());
+  }
 };
 
 class LoggingScreens final : public ScreensSource {
  public:
   LoggingScreens(std::shared_ptr<ScreensSource> inner, ThreadLog& log) : inner_(std::move(inner)), log_(log) {}
   std::vector<PlatformScreen> screens() override {
-    note();
+    log_.note(log_.screens);
     return inner_->screens();
   }
   void observeConfigurationChanges(std::shared_ptr<SerialQueue> queue, std::function<void()> handler) override {
@@ -38,10 +37,6 @@ class LoggingScreens final : public ScreensSource {
   }
 
  private:
-  void note() {
-    std::lock_guard lock(log_.m);
-    log_.screens.insert(std::this_thread::get_id());
-  }
   std::shared_ptr<ScreensSource> inner_;
   ThreadLog& log_;
 };
@@ -50,23 +45,19 @@ class LoggingApplications final : public Applications {
  public:
   LoggingApplications(std::shared_ptr<Applications> inner, ThreadLog& log) : inner_(std::move(inner)), log_(log) {}
   std::optional<RunningApplication> runningApplication(Pid pid) override {
-    note();
+    log_.note(log_.applications);
     return inner_->runningApplication(pid);
   }
   std::vector<RunningApplication> runningApplications() override {
-    note();
+    log_.note(log_.applications);
     return inner_->runningApplications();
   }
   std::optional<Pid> parentPid(Pid pid) override {
-    note();
+    log_.note(log_.applications);
     return inner_->parentPid(pid);
   }
 
  private:
-  void note() {
-    std::lock_guard lock(log_.m);
-    log_.applications.insert(std::this_thread::get_id());
-  }
   std::shared_ptr<Applications> inner_;
   ThreadLog& log_;
 };
