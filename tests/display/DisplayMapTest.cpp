@@ -57,26 +57,6 @@ TEST_F(DisplayMapTest, CatalogueSkipsUnusableNumbersAndKeepsOrderAndDuplicates) 
   EXPECT_TRUE(DisplayAudioMapper().buildDisplayMap().empty());
 }
 
-// Ties, unreadable names and the whole-name rule are in SpeakerPairingTest.
-TEST_F(DisplayMapTest, BestDeviceCountsSharedWholeWords) {
-  addDevice(10, "Aster U27");
-  addDevice(12, std::nullopt);
-  addDevice(13, "Studio Speakers");
-  addDevice(15, "ASTERA HDMI Output");
-  addDevice(16, "Monitor Monitor Monitor");
-  const DisplayAudioMapper m = mapper();
-
-  // Case does not matter, whole words do.
-  EXPECT_EQ(m.bestDevice("ASTER", {12, 15, 10}), 10u);
-  EXPECT_EQ(m.bestDevice("astera", {10, 15}), 15u);
-  // A repeated display word counts each time (2 beats 1); a repeated device
-  // word does not (still 1).
-  EXPECT_EQ(m.bestDevice("Studio Monitor Studio", {16, 13}), 13u);
-  EXPECT_EQ(m.bestDevice("Monitor Studio Monitor", {13, 16}), 16u);
-  EXPECT_EQ(m.bestDevice("Aster", {12}), std::nullopt);
-  EXPECT_EQ(m.bestDevice("Aster", {99}), std::nullopt);
-}
-
 TEST_F(DisplayMapTest, MapUsesOnlyEligibleDevicesAndTheLastScreenOfAnId) {
   addDevice(30, "Aster U27 Panel", /*canBeDefault=*/false);
   addDevice(31, "Aster Speakers");

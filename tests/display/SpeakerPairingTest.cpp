@@ -65,7 +65,8 @@ TEST(SpeakerPairing, WholeNameFirstThenSharedWords) {
       // first device winning its ties.
       {"word rule", "Aster U27 (HDMI)", {"Aster U27", "HDMI Audio"}, 0, kWords},
       {"word rule", "Aster U27 (HDMI)", {"HDMI Audio", "Aster U27"}, 0, kWords},
-      {"word rule", "Studio Monitor Studio", {"Monitor Speakers Pro", "Studio Speakers"}, 1, kWords},
+      // A repeated display word counts each time, a repeated device word once.
+      {"word rule", "Studio Monitor Studio", {"Monitor Monitor Monitor", "Studio Speakers"}, 1, kWords},
       // The device naming the display wins over one sharing more words; among
       // several naming it, the first.
       {"naming wins", "Aster U27", {"Aster Studio U2720Q Aster", "Speakers (Aster U27)"}, 1},
