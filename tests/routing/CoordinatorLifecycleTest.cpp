@@ -1,5 +1,5 @@
 // The coordinator driven directly on the simulated desktop: start-up order,
-// display reloads, release, and real threads.
+// display reloads, and release, also while the sound server delivers changes.
 
 #include "ScenarioHarness.h"
 
@@ -64,27 +64,6 @@ TEST(CoordinatorLifecycle, ReleasedCoordinatorsLateCallbacksDoNothing) {
 }
 
 #if VELMORA_HAVE_ASIO_QUEUES
-// The same core on real threads: a routing queue and a main queue, each an
-// asio thread of its own, against the simulated devices and windows.
-TEST(CoordinatorLifecycle, FollowsTheWindowOnRealThreads) {
-  AudioProcessMonitor::resetForTesting();
-  sim::SimDesktop desktop(deskScenario());
-  StatusMessages messages;
-  auto coordinator = RoutingCoordinator::create(onRealThreads(desktop.platform()));
-  messages.follow(*coordinator);
-
-  coordinator->startRouting();
-  ASSERT_TRUE(messages.waitFor("Tracking Google Chrome"));
-  desktop.windows().move("w", Rect{2500, 300, 800, 600});
-  ASSERT_TRUE(messages.waitFor("→ Borealis 4K Speakers"));
-  EXPECT_EQ(desktop.audio().defaultDevice(), 80u);
-
-  // Changes made from this thread while both queues run.
-  desktop.windows().move("w", Rect{100, 100, 800, 600});
-  ASSERT_TRUE(messages.waitFor("→ Aster U27"));
-  EXPECT_EQ(desktop.audio().defaultDevice(), 73u);
-  coordinator.reset();
-}
 // The sound server's side in miniature: default-device listeners are kept
 // here and fired from a thread of the test's own, as libpulse fires them from
 // its loop; everything else is the simulated audio.

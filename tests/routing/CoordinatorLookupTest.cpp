@@ -1,6 +1,8 @@
-// The lookup steps on real threads: with a lookup queue, no read of screens,
-// audio devices or processes runs on the main queue, so a slow /proc or
-// display server cannot freeze the tray.
+// The core on real threads, as the Linux back end runs it: a routing queue, a
+// main queue and a lookup queue, each an asio thread of its own, against the
+// simulated devices and windows. No read of screens, audio devices or
+// processes runs on the main queue, so a slow /proc or display server cannot
+// freeze the tray.
 
 #include <mutex>
 #include <set>
@@ -62,7 +64,7 @@ class LoggingApplications final : public Applications {
   ThreadLog& log_;
 };
 
-TEST(CoordinatorLookups, ProcessLookupsAndDisplayReloadsStayOffTheMainQueue) {
+TEST(CoordinatorOnRealThreads, FollowsTheWindowWithLookupsOffTheMainQueue) {
   AudioProcessMonitor::resetForTesting();
   sim::SimDesktop desktop(deskScenario());
   ThreadLog log;
@@ -76,6 +78,13 @@ TEST(CoordinatorLookups, ProcessLookupsAndDisplayReloadsStayOffTheMainQueue) {
   messages.follow(*coordinator);
   coordinator->startRouting();
   ASSERT_TRUE(messages.waitFor("Tracking Google Chrome"));
+  // Changes made from this thread while the queues run.
+  desktop.windows().move("w", Rect{2500, 300, 800, 600});
+  ASSERT_TRUE(messages.waitFor("→ Borealis 4K Speakers"));
+  EXPECT_EQ(desktop.audio().defaultDevice(), 80u);
+  desktop.windows().move("w", Rect{100, 100, 800, 600});
+  ASSERT_TRUE(messages.waitFor("→ Aster U27"));
+  EXPECT_EQ(desktop.audio().defaultDevice(), 73u);
   // A display change reloads the displays: also off the main queue.
   desktop.screens().setScreens({PlatformScreen{PlatformValue(std::int64_t{5}), Rect{0, 0, 100, 100}, "AB TV"}});
   ASSERT_TRUE(messages.waitFor("No display speakers detected"));
