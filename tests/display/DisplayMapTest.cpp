@@ -19,15 +19,6 @@ PlatformScreen screen(std::int64_t number, std::string name, Rect frame = {0, 0,
 
 class DisplayMapTest : public ::testing::Test {
  protected:
-  void addDevice(AudioDeviceID id, std::optional<std::string> name, bool canBeDefault = true, bool outputs = true) {
-    SimAudio::Device device;
-    device.id = id;
-    device.name = std::move(name);
-    device.canBeDefault = canBeDefault;
-    device.outputs = outputs;
-    ASSERT_TRUE(audio->addDevice(device));
-  }
-
   DisplayAudioMapper mapper() const { return DisplayAudioMapper(AudioHardware(audio), screens); }
 
   std::shared_ptr<SimAudio> audio = std::make_shared<SimAudio>();
@@ -58,11 +49,11 @@ TEST_F(DisplayMapTest, CatalogueSkipsUnusableNumbersAndKeepsOrderAndDuplicates) 
 }
 
 TEST_F(DisplayMapTest, MapUsesOnlyEligibleDevicesAndTheLastScreenOfAnId) {
-  addDevice(30, "Aster U27 Panel", /*canBeDefault=*/false);
-  addDevice(31, "Aster Speakers");
-  addDevice(32, "Borealis Speakers");
-  addDevice(33, "Cirrus Monitor", true, /*outputs=*/false);
-  addDevice(34, "Denali Audio");
+  ASSERT_TRUE(audio->addDevice({.id = 30, .name = "Aster U27 Panel", .canBeDefault = false}));
+  ASSERT_TRUE(audio->addDevice({.id = 31, .name = "Aster Speakers"}));
+  ASSERT_TRUE(audio->addDevice({.id = 32, .name = "Borealis Speakers"}));
+  ASSERT_TRUE(audio->addDevice({.id = 33, .name = "Cirrus Monitor", .outputs = false}));
+  ASSERT_TRUE(audio->addDevice({.id = 34, .name = "Denali Audio"}));
   screens->setScreens({
       screen(1, "Aster U27 Panel"),
       screen(std::nullopt, "Borealis"),
@@ -85,7 +76,7 @@ TEST_F(DisplayMapTest, MapUsesOnlyEligibleDevicesAndTheLastScreenOfAnId) {
 TEST_F(DisplayMapTest, MapIsEmptyWithoutDevicesScreensOrDeviceList) {
   screens->setScreens({screen(1, "Aster U27")});
   EXPECT_TRUE(mapper().buildDisplayMap().empty());
-  addDevice(40, "Aster U27");
+  ASSERT_TRUE(audio->addDevice({.id = 40, .name = "Aster U27"}));
   EXPECT_EQ(mapper().buildDisplayMap(), (DisplayMap{{1, 40}}));
   audio->fail(SimAudio::Operation::outputDevices, 1);
   EXPECT_TRUE(mapper().buildDisplayMap().empty());

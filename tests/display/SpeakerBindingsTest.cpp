@@ -80,10 +80,7 @@ TEST(SpeakerBindings, WhichBindingAppliesToAConnectedDisplay) {
 TEST(SpeakerBindings, ABindingBeatsNamesWhileItsDeviceIsThere) {
   auto audio = std::make_shared<SimAudio>();
   auto addDevice = [&](AudioDeviceID id, const char* name, const char* uid, bool canBeDefault = true) {
-    SimAudio::Device device{id, std::string(name)};
-    device.uid = uid;
-    device.canBeDefault = canBeDefault;
-    ASSERT_TRUE(audio->addDevice(device));
+    ASSERT_TRUE(audio->addDevice({.id = id, .name = name, .canBeDefault = canBeDefault, .uid = uid}));
   };
   addDevice(40, "Aster U27 Speakers", "hdmi-1");
   addDevice(41, "Soundbar", "usb-soundbar");

@@ -90,11 +90,8 @@ TEST(SpeakerPairing, WholeNameFirstThenSharedWords) {
     std::vector<AudioDeviceID> candidates;
     for (std::size_t i = 0; i < c.devices.size(); ++i) {
       const auto id = static_cast<AudioDeviceID>(100 + i);
-      SimAudio::Device device;
-      device.id = id;
-      device.name = c.devices[i];
-      if (i < c.elds.size()) device.monitorName = c.elds[i];
-      ASSERT_TRUE(audio->addDevice(device));
+      ASSERT_TRUE(audio->addDevice(
+          {.id = id, .name = c.devices[i], .monitorName = i < c.elds.size() ? c.elds[i] : std::nullopt}));
       candidates.push_back(id);
     }
     const DisplayAudioMapper mapper(AudioHardware(audio), nullptr);
