@@ -1,7 +1,16 @@
 // The coordinator driven directly on the simulated desktop: start-up order,
 // display reloads, and release, also while the sound server delivers changes.
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include "ScenarioHarness.h"
+
+#if VELMORA_HAVE_ASIO_QUEUES
+#include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/queue/AsioQueue.h"
+#endif
 
 using namespace velmora;
 using namespace velmora::testing;

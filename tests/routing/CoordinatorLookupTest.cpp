@@ -4,16 +4,62 @@
 // processes runs on the main queue, so a slow /proc or display server cannot
 // freeze the tray.
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <thread>
 
 #include "ScenarioHarness.h"
+#include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/queue/AsioQueue.h"
 
 using namespace velmora;
 using namespace velmora::testing;
 
 namespace {
+
+// The simulated desktop on real threads: the main queue and each queue the
+// coordinator makes run an asio thread of their own, on the system clock.
+Platform onRealThreads(Platform platform) {
+  platform.mainQueue = linuxos::makeAsioQueue("main");
+  platform.makeSerialQueue = [](const std::string& label) { return linuxos::makeAsioQueue(label); };
+  platform.clock = linuxos::makeSystemClock();
+  return platform;
+}
+
+// The coordinator's status messages, for the test's thread to wait on. It
+// must outlive the coordinator it follows.
+class StatusMessages {
+ public:
+  void follow(RoutingCoordinator& coordinator) {
+    coordinator.onStatusChanged = [this](RoutingStatus, const std::string& message) {
+      std::lock_guard lock(mutex_);
+      thread_ = std::this_thread::get_id();
+      messages_.push_back(message);
+      changed_.notify_all();
+    };
+  }
+
+  // False when the message has not come within ten seconds.
+  bool waitFor(const std::string& message) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10),
+                             [&] { return std::find(messages_.begin(), messages_.end(), message) != messages_.end(); });
+  }
+
+  // The thread the last message came on.
+  std::thread::id thread() {
+    std::lock_guard lock(mutex_);
+    return thread_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> messages_;
+  std::thread::id thread_;
+};
 
 // Notes the thread of every call it passes on.
 struct ThreadLog {

@@ -7,13 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "audio/AudioProcessMonitor.h"
@@ -21,11 +17,6 @@
 #include "platform/sim/Scenario.h"
 #include "platform/sim/SimDesktop.h"
 #include "routing/RoutingCoordinator.h"
-
-#if VELMORA_HAVE_ASIO_QUEUES
-#include "platform/linux/LinuxPlatform.h"
-#include "platform/linux/queue/AsioQueue.h"
-#endif
 
 namespace velmora::testing {
 
@@ -38,11 +29,11 @@ inline std::optional<sim::Scenario> parsed(const std::string& json) {
   return result.scenario;
 }
 
-inline std::vector<std::string> runScenario(const std::string& json, bool trace = true) {
+inline std::vector<std::string> runScenario(const std::string& json) {
   const auto scenario = parsed(json);
   if (!scenario) return {};
   std::ostringstream out;
-  runSimulation(*scenario, out, SimulationOptions{trace});
+  runSimulation(*scenario, out, SimulationOptions{true});
   std::vector<std::string> lines;
   std::istringstream in(out.str());
   for (std::string line; std::getline(in, line);)
@@ -126,49 +117,5 @@ inline const std::string kChromePlaying = R"j(
 inline sim::Scenario deskScenario(const std::string& body = kChromePlaying) {
   return parsed("{" + kDisplaySpeakers + body + R"j("until": 0 })j").value_or(sim::Scenario{});
 }
-
-#if VELMORA_HAVE_ASIO_QUEUES
-// The simulated desktop on real threads: the main queue and each queue the
-// coordinator makes run an asio thread of their own, on the system clock.
-inline Platform onRealThreads(Platform platform) {
-  platform.mainQueue = linuxos::makeAsioQueue("main");
-  platform.makeSerialQueue = [](const std::string& label) { return linuxos::makeAsioQueue(label); };
-  platform.clock = linuxos::makeSystemClock();
-  return platform;
-}
-
-// The coordinator's status messages, for the test's thread to wait on. It
-// must outlive the coordinator it follows.
-class StatusMessages {
- public:
-  void follow(RoutingCoordinator& coordinator) {
-    coordinator.onStatusChanged = [this](RoutingStatus, const std::string& message) {
-      std::lock_guard lock(mutex_);
-      thread_ = std::this_thread::get_id();
-      messages_.push_back(message);
-      changed_.notify_all();
-    };
-  }
-
-  // False when the message has not come within ten seconds.
-  bool waitFor(const std::string& message) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(10),
-                             [&] { return std::find(messages_.begin(), messages_.end(), message) != messages_.end(); });
-  }
-
-  // The thread the last message came on.
-  std::thread::id thread() {
-    std::lock_guard lock(mutex_);
-    return thread_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::string> messages_;
-  std::thread::id thread_;
-};
-#endif
 
 }  // namespace velmora::testing
