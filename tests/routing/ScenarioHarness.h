@@ -106,9 +106,11 @@ inline const std::string kDisplaySpeakers = kDisplays + R"j(
   "defaultDevice": 73,
 )j";
 
+inline const std::string kChromeApp = R"j(
+  "apps": [ {"pid": 500, "bundleID": "com.google.Chrome", "name": "Google Chrome"} ],)j";
+
 // Chrome plays, its window on the first display.
-inline const std::string kChromePlaying = R"j(
-  "apps": [ {"pid": 500, "bundleID": "com.google.Chrome", "name": "Google Chrome"} ],
+inline const std::string kChromePlaying = kChromeApp + R"j(
   "windows": [ {"id": "w", "pid": 500, "bounds": [100, 100, 800, 600]} ],
   "streams": [ {"id": 900, "pid": 500, "running": true} ],
 )j";

@@ -29,10 +29,7 @@ TEST(TrackedAppSelection, WhichAppIsTracked) {
       // Last seen at 1.0, forgotten by the poll at 3.5, before which the
       // window move schedules a switch at 3.25 that must never run.
       {"dropping the last app stops tracking and cancels the pending switch",
-       withDefault73(R"j(
-         "apps": [ {"pid": 500, "bundleID": "com.google.Chrome", "name": "Google Chrome"} ],
-         "windows": [ {"id": "w", "pid": 500, "bounds": [100, 100, 800, 600]} ],
-         "streams": [ {"id": 900, "pid": 500, "running": true} ],
+       withDefault73(kChromePlaying + R"j(
          "events": [ {"at": 1.1, "do": "removeStream", "stream": 900},
                      {"at": 3.2, "do": "moveWindow", "window": "w", "bounds": [2500, 300, 800, 600]} ],)j",
                      5.0),
@@ -53,7 +50,7 @@ TEST(TrackedAppSelection, WhichAppIsTracked) {
        {"0.000 status tracking Switching to Borealis 4K…", "0.000 status tracking Tracking VLC"},
        {"Tracking Firefox"}},
       {"helper process of a supported browser",
-       withDefault73(R"j("apps": [ {"pid": 500, "bundleID": "com.google.Chrome", "name": "Google Chrome"} ],
+       withDefault73(kChromeApp + R"j(
           "processes": [ {"pid": 510, "parent": 500}, {"pid": 511, "parent": 510} ],
           "streams": [ {"id": 900, "pid": 511, "running": true} ],)j"),
        {"0.000 status tracking Tracking Google Chrome"}},
@@ -70,7 +67,7 @@ TEST(TrackedAppSelection, WhichAppIsTracked) {
           "streams": [ {"id": 900, "pid": 4242, "bundleID": "com.apple.WebKit.GPU", "running": true} ],)j"),
        {"0.000 status tracking Tracking Safari Technology Preview"}},
       {"web content process without a running Safari",
-       withDefault73(R"j("apps": [ {"pid": 500, "bundleID": "com.google.Chrome", "name": "Google Chrome"} ],
+       withDefault73(kChromeApp + R"j(
           "streams": [ {"id": 900, "pid": 4242, "bundleID": "com.apple.WebKit.GPU", "running": true} ],)j"),
        {kIdle}},
       {"app without a name",
@@ -78,12 +75,12 @@ TEST(TrackedAppSelection, WhichAppIsTracked) {
           "streams": [ {"id": 900, "pid": 500, "running": true} ],)j"),
        {"0.000 status tracking Tracking app"}},
       {"ancestor chain reaching init",
-       withDefault73(R"j("apps": [ {"pid": 500, "bundleID": "com.google.Chrome", "name": "Google Chrome"} ],
+       withDefault73(kChromeApp + R"j(
           "processes": [ {"pid": 510, "parent": 1} ],
           "streams": [ {"id": 900, "pid": 510, "running": true} ],)j"),
        {kIdle}},
       {"failed parent lookups",
-       withDefault73(R"j("apps": [ {"pid": 500, "bundleID": "com.google.Chrome", "name": "Google Chrome"} ],
+       withDefault73(kChromeApp + R"j(
           "processes": [ {"pid": 510, "parent": 500} ],
           "streams": [ {"id": 900, "pid": 510, "running": true} ],
           "events": [ {"at": 0, "do": "fail", "operation": "parentPid", "count": -1} ],)j"),
