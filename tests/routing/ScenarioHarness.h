@@ -83,13 +83,10 @@ inline void expectTranscript(const TranscriptCase& c) {
     EXPECT_FALSE(anyContaining(lines, part)) << "has " << part;
 }
 
-inline const std::string kDisplays = R"j(
+// Two displays side by side, each with its own speakers, and USB headphones.
+inline const std::string kTwoDisplays = R"j(
   "displays": [ {"id": 1, "name": "Aster U27 (HDMI)", "frame": [0, 0, 1920, 1080]},
                 {"id": 2, "name": "Borealis 4K", "frame": [1920, 0, 3840, 2160]} ],
-)j";
-
-// Two displays side by side, each with its own speakers, and USB headphones.
-inline const std::string kTwoDisplays = kDisplays + R"j(
   "devices":  [ {"id": 73, "name": "Aster U27", "transport": "hdmi"},
                 {"id": 80, "name": "Borealis 4K Speakers", "transport": "dprt"},
                 {"id": 90, "name": "USB Headphones", "transport": "usb "} ],
@@ -98,13 +95,6 @@ inline const std::string kTwoDisplays = kDisplays + R"j(
 inline std::string scenario(const std::string& body) {
   return std::string("{") + kTwoDisplays + body + "}";
 }
-
-// The two displays with their speakers and nothing else; the first display's
-// are the default.
-inline const std::string kDisplaySpeakers = kDisplays + R"j(
-  "devices": [ {"id": 73, "name": "Aster U27"}, {"id": 80, "name": "Borealis 4K Speakers"} ],
-  "defaultDevice": 73,
-)j";
 
 inline const std::string kChromeApp = R"j(
   "apps": [ {"pid": 500, "bundleID": "com.google.Chrome", "name": "Google Chrome"} ],)j";
@@ -115,9 +105,11 @@ inline const std::string kChromePlaying = kChromeApp + R"j(
   "streams": [ {"id": 900, "pid": 500, "running": true} ],
 )j";
 
-// kDisplaySpeakers and the body, parsed; the test drives the time itself.
+// The two displays, the first one's speakers the default, and the body,
+// parsed; the test drives the time itself.
 inline sim::Scenario deskScenario(const std::string& body = kChromePlaying) {
-  return parsed("{" + kDisplaySpeakers + body + R"j("until": 0 })j").value_or(sim::Scenario{});
+  return parsed("{" + kTwoDisplays + R"j("defaultDevice": 73,)j" + body + R"j("until": 0 })j")
+      .value_or(sim::Scenario{});
 }
 
 }  // namespace velmora::testing
