@@ -21,6 +21,10 @@ using ::testing::UnorderedElementsAre;
 
 constexpr AudioObjectPropertySelector kRunning = kAudioProcessPropertyIsRunningOutput;
 
+std::set<AudioObjectID> observed() {
+  return AudioProcessMonitor::observedProcessObjectsSnapshot();
+}
+
 class AudioProcessMonitorTest : public ::testing::Test {
  protected:
   void SetUp() override { AudioProcessMonitor::resetForTesting(); }
@@ -63,7 +67,7 @@ TEST_F(AudioProcessMonitorTest, RunningOutputChangeNotifiesOnTheQueue) {
   int moves = 0;
   ASSERT_TRUE(AudioProcessMonitor::start(audio, queue, onChange, [&] { ++moves; }));
   EXPECT_EQ(sim->listenerCount(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList), 1u);
-  EXPECT_THAT(AudioProcessMonitor::observedProcessObjectsSnapshot(), ElementsAre(900, 901));
+  EXPECT_THAT(observed(), ElementsAre(900, 901));
   EXPECT_EQ(sim->listenerCount(900, kRunning), 1u);
   scheduler->drain();
   EXPECT_EQ(changes, 0);  // start never notifies by itself
@@ -87,7 +91,7 @@ TEST_F(AudioProcessMonitorTest, ListChangeResynchronisesBeforeNotifying) {
   ASSERT_TRUE(AudioProcessMonitor::start(audio, queue, [&] {
     ++changes;
     // The new object already carries its listener when the callback runs.
-    EXPECT_THAT(AudioProcessMonitor::observedProcessObjectsSnapshot(), ElementsAre(900, 901));
+    EXPECT_THAT(observed(), ElementsAre(900, 901));
     EXPECT_EQ(sim->listenerCount(901, kRunning), 1u);
   }));
 
@@ -101,61 +105,51 @@ TEST_F(AudioProcessMonitorTest, ListChangeResynchronisesBeforeNotifying) {
   EXPECT_EQ(changes, 2);
 }
 
-TEST_F(AudioProcessMonitorTest, VanishedObjectIsForgottenAndObservedAgainWhenItReturns) {
-  ASSERT_TRUE(sim->addStream({.id = 900, .pid = 501}));
-  ASSERT_TRUE(sim->addStream({.id = 901, .pid = 502}));
-  ASSERT_TRUE(AudioProcessMonitor::start(audio, queue, onChange));
-
-  ASSERT_TRUE(sim->removeStream(900));
-  scheduler->drain();
-  EXPECT_THAT(AudioProcessMonitor::observedProcessObjectsSnapshot(), ElementsAre(901));
-  EXPECT_EQ(sim->listenerCount(901, kRunning), 1u);  // not registered twice
-
-  ASSERT_TRUE(sim->addStream({.id = 900, .pid = 501}));
-  scheduler->drain();
-  EXPECT_THAT(AudioProcessMonitor::observedProcessObjectsSnapshot(), ElementsAre(900, 901));
-  EXPECT_EQ(sim->listenerCount(900, kRunning), 1u);
-  EXPECT_EQ(changes, 2);
-}
-
-TEST_F(AudioProcessMonitorTest, FailedRegistrationIsRetriedAtNextResynchronisation) {
+// Each process-list change resynchronises: vanished objects are forgotten,
+// returning ones observed again, and what failed is registered again.
+TEST_F(AudioProcessMonitorTest, ResynchronisationForgetsObservesAgainAndRetries) {
   ASSERT_TRUE(sim->addStream({.id = 900, .pid = 501}));
   sim->failListenerRegistrations(kRunning, 1);
   ASSERT_TRUE(AudioProcessMonitor::start(audio, queue, onChange));
-  EXPECT_THAT(AudioProcessMonitor::observedProcessObjectsSnapshot(), IsEmpty());
+  EXPECT_THAT(observed(), IsEmpty());
   EXPECT_EQ(sim->listenerCount(900, kRunning), 0u);
 
   ASSERT_TRUE(sim->addStream({.id = 901, .pid = 502}));
   scheduler->drain();
-  EXPECT_THAT(AudioProcessMonitor::observedProcessObjectsSnapshot(), ElementsAre(900, 901));
+  EXPECT_THAT(observed(), ElementsAre(900, 901));
   EXPECT_EQ(sim->listenerCount(900, kRunning), 1u);
-}
 
-TEST_F(AudioProcessMonitorTest, FailedListReadEmptiesTheSetAndTheNextResyncRegistersAgain) {
+  ASSERT_TRUE(sim->removeStream(900));
+  scheduler->drain();
+  EXPECT_THAT(observed(), ElementsAre(901));
+  EXPECT_EQ(sim->listenerCount(901, kRunning), 1u);  // not registered twice
   ASSERT_TRUE(sim->addStream({.id = 900, .pid = 501}));
-  ASSERT_TRUE(AudioProcessMonitor::start(audio, queue, onChange));
+  scheduler->drain();
+  EXPECT_THAT(observed(), ElementsAre(900, 901));
+  EXPECT_EQ(sim->listenerCount(900, kRunning), 1u);
+  EXPECT_EQ(changes, 3);
 
+  // A failed list read empties the set, and still notifies.
   sim->fail(SimAudio::Operation::processObjects);
-  ASSERT_TRUE(sim->addStream({.id = 901, .pid = 502}));
+  ASSERT_TRUE(sim->addStream({.id = 902, .pid = 503}));
   scheduler->drain();
-  EXPECT_THAT(AudioProcessMonitor::observedProcessObjectsSnapshot(), IsEmpty());
-  EXPECT_EQ(changes, 1);
-
-  ASSERT_TRUE(sim->removeStream(901));
+  EXPECT_THAT(observed(), IsEmpty());
+  EXPECT_EQ(changes, 4);
+  ASSERT_TRUE(sim->removeStream(902));
   scheduler->drain();
-  EXPECT_THAT(AudioProcessMonitor::observedProcessObjectsSnapshot(), ElementsAre(900));
+  EXPECT_THAT(observed(), ElementsAre(900, 901));
   // The earlier listener is still there, so 900 now reports each change twice.
   EXPECT_EQ(sim->listenerCount(900, kRunning), 2u);
   ASSERT_TRUE(sim->setRunning(900, true));
   scheduler->drain();
-  EXPECT_EQ(changes, 4);
+  EXPECT_EQ(changes, 7);
 }
 
 TEST_F(AudioProcessMonitorTest, StartWithoutListListenerStillObservesPresentObjects) {
   ASSERT_TRUE(sim->addStream({.id = 900, .pid = 501}));
   sim->failListenerRegistrations(kAudioHardwarePropertyProcessObjectList, 1);
   EXPECT_FALSE(AudioProcessMonitor::start(audio, queue, onChange));
-  EXPECT_THAT(AudioProcessMonitor::observedProcessObjectsSnapshot(), ElementsAre(900));
+  EXPECT_THAT(observed(), ElementsAre(900));
 
   ASSERT_TRUE(sim->addStream({.id = 901, .pid = 502}));
   scheduler->drain();
@@ -199,7 +193,7 @@ TEST_F(AudioProcessMonitorTest, ConcurrentResyncAndReadsAreSafe) {
     for (int i = 0; i < kRounds; ++i) {
       for (const auto& p : AudioProcessMonitor::playingProcesses(audio))
         EXPECT_GE(p.pid, 1000);
-      (void)AudioProcessMonitor::observedProcessObjectsSnapshot();
+      (void)observed();
     }
   });
   for (auto& thread : threads)
@@ -209,8 +203,7 @@ TEST_F(AudioProcessMonitorTest, ConcurrentResyncAndReadsAreSafe) {
   // the next one brings the set in line with what is present.
   ASSERT_TRUE(sim->addStream({.id = 999, .pid = 999}));
   const auto present = audio.processObjects();
-  EXPECT_EQ(AudioProcessMonitor::observedProcessObjectsSnapshot(),
-            std::set<AudioObjectID>(present.begin(), present.end()));
+  EXPECT_EQ(observed(), std::set<AudioObjectID>(present.begin(), present.end()));
   for (AudioObjectID id : present)
     EXPECT_GE(sim->listenerCount(id, kRunning), 1u) << id;
   EXPECT_GT(notified.load(), 0);

@@ -19,15 +19,6 @@ PlatformScreen screen(std::int64_t number, std::string name, Rect frame = {0, 0,
 
 class DisplayMapTest : public ::testing::Test {
  protected:
-  void addDevice(AudioDeviceID id, std::optional<std::string> name, bool canBeDefault = true, bool outputs = true) {
-    SimAudio::Device device;
-    device.id = id;
-    device.name = std::move(name);
-    device.canBeDefault = canBeDefault;
-    device.outputs = outputs;
-    ASSERT_TRUE(audio->addDevice(device));
-  }
-
   DisplayAudioMapper mapper() const { return DisplayAudioMapper(AudioHardware(audio), screens); }
 
   std::shared_ptr<SimAudio> audio = std::make_shared<SimAudio>();
@@ -57,32 +48,12 @@ TEST_F(DisplayMapTest, CatalogueSkipsUnusableNumbersAndKeepsOrderAndDuplicates) 
   EXPECT_TRUE(DisplayAudioMapper().buildDisplayMap().empty());
 }
 
-// Ties, unreadable names and the whole-name rule are in SpeakerPairingTest.
-TEST_F(DisplayMapTest, BestDeviceCountsSharedWholeWords) {
-  addDevice(10, "Aster U27");
-  addDevice(12, std::nullopt);
-  addDevice(13, "Studio Speakers");
-  addDevice(15, "ASTERA HDMI Output");
-  addDevice(16, "Monitor Monitor Monitor");
-  const DisplayAudioMapper m = mapper();
-
-  // Case does not matter, whole words do.
-  EXPECT_EQ(m.bestDevice("ASTER", {12, 15, 10}), 10u);
-  EXPECT_EQ(m.bestDevice("astera", {10, 15}), 15u);
-  // A repeated display word counts each time (2 beats 1); a repeated device
-  // word does not (still 1).
-  EXPECT_EQ(m.bestDevice("Studio Monitor Studio", {16, 13}), 13u);
-  EXPECT_EQ(m.bestDevice("Monitor Studio Monitor", {13, 16}), 16u);
-  EXPECT_EQ(m.bestDevice("Aster", {12}), std::nullopt);
-  EXPECT_EQ(m.bestDevice("Aster", {99}), std::nullopt);
-}
-
 TEST_F(DisplayMapTest, MapUsesOnlyEligibleDevicesAndTheLastScreenOfAnId) {
-  addDevice(30, "Aster U27 Panel", /*canBeDefault=*/false);
-  addDevice(31, "Aster Speakers");
-  addDevice(32, "Borealis Speakers");
-  addDevice(33, "Cirrus Monitor", true, /*outputs=*/false);
-  addDevice(34, "Denali Audio");
+  ASSERT_TRUE(audio->addDevice({.id = 30, .name = "Aster U27 Panel", .canBeDefault = false}));
+  ASSERT_TRUE(audio->addDevice({.id = 31, .name = "Aster Speakers"}));
+  ASSERT_TRUE(audio->addDevice({.id = 32, .name = "Borealis Speakers"}));
+  ASSERT_TRUE(audio->addDevice({.id = 33, .name = "Cirrus Monitor", .outputs = false}));
+  ASSERT_TRUE(audio->addDevice({.id = 34, .name = "Denali Audio"}));
   screens->setScreens({
       screen(1, "Aster U27 Panel"),
       screen(std::nullopt, "Borealis"),
@@ -105,7 +76,7 @@ TEST_F(DisplayMapTest, MapUsesOnlyEligibleDevicesAndTheLastScreenOfAnId) {
 TEST_F(DisplayMapTest, MapIsEmptyWithoutDevicesScreensOrDeviceList) {
   screens->setScreens({screen(1, "Aster U27")});
   EXPECT_TRUE(mapper().buildDisplayMap().empty());
-  addDevice(40, "Aster U27");
+  ASSERT_TRUE(audio->addDevice({.id = 40, .name = "Aster U27"}));
   EXPECT_EQ(mapper().buildDisplayMap(), (DisplayMap{{1, 40}}));
   audio->fail(SimAudio::Operation::outputDevices, 1);
   EXPECT_TRUE(mapper().buildDisplayMap().empty());

@@ -9,40 +9,40 @@ namespace {
 
 using Tokens = std::vector<std::string>;
 
-TEST(NameTokens, SplitsAtEveryWhitespaceAndTrimsPunctuation) {
-  EXPECT_EQ(DisplayAudioMapper::nameTokens("Aster Q270X"), (Tokens{"Aster", "Q270X"}));
-  EXPECT_EQ(DisplayAudioMapper::nameTokens("AB TV X900"), (Tokens{"X900"}));
-  EXPECT_EQ(DisplayAudioMapper::nameTokens("Aster U27 (HDMI)"), (Tokens{"Aster", "HDMI"}));
-  EXPECT_EQ(DisplayAudioMapper::nameTokens("AB TV"), Tokens{});
-  EXPECT_EQ(DisplayAudioMapper::nameTokens(""), Tokens{});
-  EXPECT_EQ(DisplayAudioMapper::nameTokens("Café (HDMI)"), (Tokens{"Café", "HDMI"}));
-  // Inner punctuation stays; only the ends are trimmed, and only punctuation
-  // (the plus sign is a symbol).
-  EXPECT_EQ(DisplayAudioMapper::nameTokens("Built-in «Display», +Plus"), (Tokens{"Built-in", "Display", "+Plus"}));
-  // Tabs, newlines, no-break and ideographic spaces, line separators all split.
-  EXPECT_EQ(DisplayAudioMapper::nameTokens("Alpha\tBravo\nCharlie\u00A0Delta\u3000Echos\u2028Foxtrot"),
-            (Tokens{"Alpha", "Bravo", "Charlie", "Delta", "Echos", "Foxtrot"}));
-  // Runs of separators and pure punctuation give nothing extra; repeats stay.
-  EXPECT_EQ(DisplayAudioMapper::nameTokens("  Studio \t\t ---- Studio...  "), (Tokens{"Studio", "Studio"}));
-}
-
-TEST(NameTokens, CountsUserPerceivedCharacters) {
+// Words are split at any white space, trimmed of punctuation at their ends,
+// and kept only from four user-perceived characters up.
+TEST(NameTokens, SplitsTrimsAndDropsShortWords) {
   // Four letters, two of them with combining accents: 6 code points, 4 clusters.
   const std::string combining = "e\u0301te\u0301";
-  EXPECT_EQ(DisplayAudioMapper::nameTokens(combining + "s"), (Tokens{combining + "s"}));
-  EXPECT_EQ(DisplayAudioMapper::nameTokens(combining), Tokens{});
-  // Three emoji flags are 6 code points but 3 characters.
-  EXPECT_EQ(DisplayAudioMapper::nameTokens("\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7\U0001F1EC\U0001F1E7"), Tokens{});
-  // Supplementary-plane letters count once each.
-  EXPECT_EQ(DisplayAudioMapper::nameTokens("\U00010400\U00010401\U00010402\U00010403").size(), 1u);
-}
-
-TEST(NameTokens, IllFormedTextDoesNotBreakTheSplit) {
-  const Tokens tokens = DisplayAudioMapper::nameTokens("Aster\xff\xfe Q270X \xc3");
-  ASSERT_EQ(tokens.size(), 2u);
-  EXPECT_EQ(tokens[0], "Aster\uFFFD\uFFFD");
-  EXPECT_EQ(tokens[1], "Q270X");
-  EXPECT_EQ(DisplayAudioMapper::nameTokens(std::string_view("Alpha\0Bravo", 11)).size(), 1u);
+  const struct {
+    const char* what;
+    std::string name;
+    Tokens tokens;
+  } cases[] = {
+      {"plain", "Aster Q270X", {"Aster", "Q270X"}},
+      {"short words dropped", "AB TV X900", {"X900"}},
+      {"brackets trimmed", "Aster U27 (HDMI)", {"Aster", "HDMI"}},
+      {"nothing long enough", "AB TV", {}},
+      {"empty", "", {}},
+      {"accented", "Café (HDMI)", {"Café", "HDMI"}},
+      // Only the ends are trimmed, and only punctuation (the plus sign is a symbol).
+      {"inner punctuation stays", "Built-in «Display», +Plus", {"Built-in", "Display", "+Plus"}},
+      {"every kind of white space",
+       "Alpha\tBravo\nCharlie\u00A0Delta\u3000Echos\u2028Foxtrot",
+       {"Alpha", "Bravo", "Charlie", "Delta", "Echos", "Foxtrot"}},
+      // Runs of separators and pure punctuation give nothing extra; repeats stay.
+      {"runs and repeats", "  Studio \t\t ---- Studio...  ", {"Studio", "Studio"}},
+      {"combining accents, four characters", combining + "s", {combining + "s"}},
+      {"combining accents, three characters", combining, {}},
+      {"three flags of two code points each", "\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7\U0001F1EC\U0001F1E7", {}},
+      {"supplementary-plane letters count once each",
+       "\U00010400\U00010401\U00010402\U00010403",
+       {"\U00010400\U00010401\U00010402\U00010403"}},
+      {"ill-formed bytes", "Aster\xff\xfe Q270X \xc3", {"Aster\uFFFD\uFFFD", "Q270X"}},
+      {"NUL is no separator", std::string("Alpha\0Bravo", 11), {std::string("Alpha\0Bravo", 11)}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(DisplayAudioMapper::nameTokens(c.name), c.tokens) << c.what;
 }
 
 TEST(TokensEqual, IgnoresCaseButNotAccentsOrLength) {

@@ -19,6 +19,7 @@ TEST(SpeakerBindings, WhichBindingAppliesToAConnectedDisplay) {
   const DisplayIdentity u27b = monitor("U27", std::nullopt, "DP-2");
   const DisplayIdentity serialA = monitor("Q270", "A1", "DP-1");
   const DisplayIdentity serialB = monitor("Q270", "B2", "DP-2");
+  const DisplayIdentity u27hdmi = monitor("U27", std::nullopt, "HDMI-A-1");
   const DisplayIdentity bare1{std::nullopt, std::nullopt, std::nullopt, "HDMI-A-1"};
   struct Case {
     const char* what;
@@ -36,21 +37,9 @@ TEST(SpeakerBindings, WhichBindingAppliesToAConnectedDisplay) {
       {"twin unbound", u27b, {u27a, u27b}, {{u27a, "left"}}, std::nullopt},
       // Alone again, a monitor keeps its binding in another port; beside its
       // twin, or with two bindings it could mean, it does not.
-      {"re-plugged",
-       monitor("U27", std::nullopt, "HDMI-A-1"),
-       {monitor("U27", std::nullopt, "HDMI-A-1")},
-       {{u27a, "left"}},
-       "left"},
-      {"re-plugged beside twin",
-       monitor("U27", std::nullopt, "HDMI-A-1"),
-       {monitor("U27", std::nullopt, "HDMI-A-1"), u27b},
-       {{u27a, "left"}},
-       std::nullopt},
-      {"re-plugged, two bindings",
-       monitor("U27", std::nullopt, "HDMI-A-1"),
-       {monitor("U27", std::nullopt, "HDMI-A-1")},
-       {{u27a, "left"}, {u27b, "right"}},
-       std::nullopt},
+      {"re-plugged", u27hdmi, {u27hdmi}, {{u27a, "left"}}, "left"},
+      {"re-plugged beside twin", u27hdmi, {u27hdmi, u27b}, {{u27a, "left"}}, std::nullopt},
+      {"re-plugged, two bindings", u27hdmi, {u27hdmi}, {{u27a, "left"}, {u27b, "right"}}, std::nullopt},
       // Serials tell monitors apart wherever they are plugged.
       {"serial, swapped ports",
        monitor("Q270", "B2", "DP-1"),
@@ -70,20 +59,17 @@ TEST(SpeakerBindings, WhichBindingAppliesToAConnectedDisplay) {
 
   // Choosing replaces the binding that applied, even one made in another
   // port; automatic removes it; bindings of absent displays stay.
-  const DisplayIdentity moved = monitor("U27", std::nullopt, "HDMI-A-1");
   const std::vector<SpeakerBinding> stored{{u27a, "left"}, {serialB, "right"}};
-  EXPECT_EQ(withChoice(stored, moved, {moved}, "tv"), (std::vector<SpeakerBinding>{{serialB, "right"}, {moved, "tv"}}));
-  EXPECT_EQ(withChoice(stored, moved, {moved}, std::nullopt), (std::vector<SpeakerBinding>{{serialB, "right"}}));
+  EXPECT_EQ(withChoice(stored, u27hdmi, {u27hdmi}, "tv"),
+            (std::vector<SpeakerBinding>{{serialB, "right"}, {u27hdmi, "tv"}}));
+  EXPECT_EQ(withChoice(stored, u27hdmi, {u27hdmi}, std::nullopt), (std::vector<SpeakerBinding>{{serialB, "right"}}));
   EXPECT_EQ(withChoice(stored, DisplayIdentity{}, {}, "tv"), stored);
 }
 
 TEST(SpeakerBindings, ABindingBeatsNamesWhileItsDeviceIsThere) {
   auto audio = std::make_shared<SimAudio>();
   auto addDevice = [&](AudioDeviceID id, const char* name, const char* uid, bool canBeDefault = true) {
-    SimAudio::Device device{id, std::string(name)};
-    device.uid = uid;
-    device.canBeDefault = canBeDefault;
-    ASSERT_TRUE(audio->addDevice(device));
+    ASSERT_TRUE(audio->addDevice({.id = id, .name = name, .canBeDefault = canBeDefault, .uid = uid}));
   };
   addDevice(40, "Aster U27 Speakers", "hdmi-1");
   addDevice(41, "Soundbar", "usb-soundbar");

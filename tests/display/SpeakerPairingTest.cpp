@@ -65,7 +65,8 @@ TEST(SpeakerPairing, WholeNameFirstThenSharedWords) {
       // first device winning its ties.
       {"word rule", "Aster U27 (HDMI)", {"Aster U27", "HDMI Audio"}, 0, kWords},
       {"word rule", "Aster U27 (HDMI)", {"HDMI Audio", "Aster U27"}, 0, kWords},
-      {"word rule", "Studio Monitor Studio", {"Monitor Speakers Pro", "Studio Speakers"}, 1, kWords},
+      // A repeated display word counts each time, a repeated device word once.
+      {"word rule", "Studio Monitor Studio", {"Monitor Monitor Monitor", "Studio Speakers"}, 1, kWords},
       // The device naming the display wins over one sharing more words; among
       // several naming it, the first.
       {"naming wins", "Aster U27", {"Aster Studio U2720Q Aster", "Speakers (Aster U27)"}, 1},
@@ -89,11 +90,8 @@ TEST(SpeakerPairing, WholeNameFirstThenSharedWords) {
     std::vector<AudioDeviceID> candidates;
     for (std::size_t i = 0; i < c.devices.size(); ++i) {
       const auto id = static_cast<AudioDeviceID>(100 + i);
-      SimAudio::Device device;
-      device.id = id;
-      device.name = c.devices[i];
-      if (i < c.elds.size()) device.monitorName = c.elds[i];
-      ASSERT_TRUE(audio->addDevice(device));
+      ASSERT_TRUE(audio->addDevice(
+          {.id = id, .name = c.devices[i], .monitorName = i < c.elds.size() ? c.elds[i] : std::nullopt}));
       candidates.push_back(id);
     }
     const DisplayAudioMapper mapper(AudioHardware(audio), nullptr);

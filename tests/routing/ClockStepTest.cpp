@@ -2,16 +2,11 @@
 // nothing in routing: the grace period and the quiet window after our own
 // switch are durations, measured on the monotonic clock.
 
-#include <gtest/gtest.h>
-
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "ScenarioHarness.h"
-#include "audio/AudioProcessMonitor.h"
-#include "platform/sim/SimDesktop.h"
-#include "routing/RoutingCoordinator.h"
 
 using namespace velmora;
 using namespace velmora::testing;

@@ -4,8 +4,6 @@
 // examples/stream-by-hand.json.
 
 #include "ScenarioHarness.h"
-#include "audio/AudioProcessMonitor.h"
-#include "platform/sim/SimDesktop.h"
 
 using namespace velmora;
 using namespace velmora::testing;
@@ -30,13 +28,7 @@ std::string chromeAnd(const std::string& chromeStream, const std::string& events
 }
 
 TEST(FollowedStreams, WhereTheTrackedAppPlaysDecides) {
-  struct Case {
-    const char* what;
-    std::string scenario;
-    std::vector<std::string> present;
-    std::vector<std::string> absent;
-  };
-  const Case cases[] = {
+  const TranscriptCase cases[] = {
       {"pinned to headphones: the user's choice, left there and no switch for it",
        chromeAnd(R"j({"id": 900, "pid": 500, "running": true, "device": 90})j",
                  R"j({"at": 1.1, "do": "moveWindow", "window": "w", "bounds": [2500, 300, 800, 600]})j"),
@@ -78,13 +70,8 @@ TEST(FollowedStreams, WhereTheTrackedAppPlaysDecides) {
        {"1.600 stream 900 Google Chrome → 73 Aster U27", "1.750 log Routing default moving stream 900 from 73 to 80"},
        {"user override"}},
   };
-  for (const auto& c : cases) {
-    const auto lines = runScenario(c.scenario);
-    for (const auto& line : c.present)
-      EXPECT_TRUE(contains(lines, line)) << c.what << ": missing " << line;
-    for (const auto& part : c.absent)
-      EXPECT_FALSE(anyContaining(lines, part)) << c.what << ": has " << part;
-  }
+  for (const auto& c : cases)
+    expectTranscript(c);
 }
 
 TEST(FollowedStreams, TheShellHearsOfTheTrackedAppAndItsUnmovableStreams) {

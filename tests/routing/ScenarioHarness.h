@@ -7,34 +7,33 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "audio/AudioProcessMonitor.h"
 #include "cli/Simulation.h"
 #include "platform/sim/Scenario.h"
+#include "platform/sim/SimDesktop.h"
 #include "routing/RoutingCoordinator.h"
-
-#if VELMORA_HAVE_ASIO_QUEUES
-#include "platform/linux/LinuxPlatform.h"
-#include "platform/linux/queue/AsioQueue.h"
-#endif
 
 namespace velmora::testing {
 
-inline std::vector<std::string> runScenario(const std::string& json, bool trace = true) {
-  auto parsed = sim::parseScenario(json);
-  if (parsed.error) {
-    ADD_FAILURE() << "scenario refused: " << parsed.error->line << ":" << parsed.error->column << ": "
-                  << parsed.error->message;
-    return {};
-  }
+// The scenario parsed, or a failure naming where it was refused.
+inline std::optional<sim::Scenario> parsed(const std::string& json) {
+  auto result = sim::parseScenario(json);
+  if (result.error)
+    ADD_FAILURE() << "scenario refused: " << result.error->line << ":" << result.error->column << ": "
+                  << result.error->message;
+  return result.scenario;
+}
+
+inline std::vector<std::string> runScenario(const std::string& json) {
+  const auto scenario = parsed(json);
+  if (!scenario) return {};
   std::ostringstream out;
-  runSimulation(*parsed.scenario, out, SimulationOptions{trace});
+  runSimulation(*scenario, out, SimulationOptions{true});
   std::vector<std::string> lines;
   std::istringstream in(out.str());
   for (std::string line; std::getline(in, line);)
@@ -58,14 +57,8 @@ inline std::vector<std::string> statusAndDefaults(const std::vector<std::string>
   return out;
 }
 
-// Index of the first line equal to `line`, or -1.
-inline long indexOf(const std::vector<std::string>& lines, const std::string& line) {
-  const auto it = std::find(lines.begin(), lines.end(), line);
-  return it == lines.end() ? -1 : static_cast<long>(it - lines.begin());
-}
-
 inline bool contains(const std::vector<std::string>& lines, const std::string& line) {
-  return indexOf(lines, line) != -1;
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 inline bool anyContaining(const std::vector<std::string>& lines, const std::string& part) {
@@ -73,13 +66,27 @@ inline bool anyContaining(const std::vector<std::string>& lines, const std::stri
                      [&](const std::string& l) { return l.find(part) != std::string::npos; });
 }
 
-inline const std::string kDisplays = R"j(
-  "displays": [ {"id": 1, "name": "Aster U27 (HDMI)", "frame": [0, 0, 1920, 1080]},
-                {"id": 2, "name": "Borealis 4K", "frame": [1920, 0, 3840, 2160]} ],
-)j";
+// A scenario, the lines its transcript must hold and the parts no line may.
+struct TranscriptCase {
+  const char* what;
+  std::string scenario;
+  std::vector<std::string> present;
+  std::vector<std::string> absent = {};
+};
+
+inline void expectTranscript(const TranscriptCase& c) {
+  SCOPED_TRACE(c.what);
+  const auto lines = runScenario(c.scenario);
+  for (const auto& line : c.present)
+    EXPECT_TRUE(contains(lines, line)) << "missing " << line;
+  for (const auto& part : c.absent)
+    EXPECT_FALSE(anyContaining(lines, part)) << "has " << part;
+}
 
 // Two displays side by side, each with its own speakers, and USB headphones.
-inline const std::string kTwoDisplays = kDisplays + R"j(
+inline const std::string kTwoDisplays = R"j(
+  "displays": [ {"id": 1, "name": "Aster U27 (HDMI)", "frame": [0, 0, 1920, 1080]},
+                {"id": 2, "name": "Borealis 4K", "frame": [1920, 0, 3840, 2160]} ],
   "devices":  [ {"id": 73, "name": "Aster U27", "transport": "hdmi"},
                 {"id": 80, "name": "Borealis 4K Speakers", "transport": "dprt"},
                 {"id": 90, "name": "USB Headphones", "transport": "usb "} ],
@@ -89,73 +96,20 @@ inline std::string scenario(const std::string& body) {
   return std::string("{") + kTwoDisplays + body + "}";
 }
 
-// The two displays with their speakers and nothing else; the first display's
-// are the default.
-inline const std::string kDisplaySpeakers = kDisplays + R"j(
-  "devices": [ {"id": 73, "name": "Aster U27"}, {"id": 80, "name": "Borealis 4K Speakers"} ],
-  "defaultDevice": 73,
-)j";
+inline const std::string kChromeApp = R"j(
+  "apps": [ {"pid": 500, "bundleID": "com.google.Chrome", "name": "Google Chrome"} ],)j";
 
 // Chrome plays, its window on the first display.
-inline const std::string kChromePlaying = R"j(
-  "apps": [ {"pid": 500, "bundleID": "com.google.Chrome", "name": "Google Chrome"} ],
+inline const std::string kChromePlaying = kChromeApp + R"j(
   "windows": [ {"id": "w", "pid": 500, "bounds": [100, 100, 800, 600]} ],
   "streams": [ {"id": 900, "pid": 500, "running": true} ],
 )j";
 
-// kDisplaySpeakers and the body, parsed; the test drives the time itself.
+// The two displays, the first one's speakers the default, and the body,
+// parsed; the test drives the time itself.
 inline sim::Scenario deskScenario(const std::string& body = kChromePlaying) {
-  auto parsed = sim::parseScenario("{" + kDisplaySpeakers + body + R"j("until": 0 })j");
-  if (parsed.error) {
-    ADD_FAILURE() << "scenario refused: " << parsed.error->line << ":" << parsed.error->column << ": "
-                  << parsed.error->message;
-    return {};
-  }
-  return *parsed.scenario;
+  return parsed("{" + kTwoDisplays + R"j("defaultDevice": 73,)j" + body + R"j("until": 0 })j")
+      .value_or(sim::Scenario{});
 }
-
-#if VELMORA_HAVE_ASIO_QUEUES
-// The simulated desktop on real threads: the main queue and each queue the
-// coordinator makes run an asio thread of their own, on the system clock.
-inline Platform onRealThreads(Platform platform) {
-  platform.mainQueue = linuxos::makeAsioQueue("main");
-  platform.makeSerialQueue = [](const std::string& label) { return linuxos::makeAsioQueue(label); };
-  platform.clock = linuxos::makeSystemClock();
-  return platform;
-}
-
-// The coordinator's status messages, for the test's thread to wait on. It
-// must outlive the coordinator it follows.
-class StatusMessages {
- public:
-  void follow(RoutingCoordinator& coordinator) {
-    coordinator.onStatusChanged = [this](RoutingStatus, const std::string& message) {
-      std::lock_guard lock(mutex_);
-      thread_ = std::this_thread::get_id();
-      messages_.push_back(message);
-      changed_.notify_all();
-    };
-  }
-
-  // False when the message has not come within ten seconds.
-  bool waitFor(const std::string& message) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(10),
-                             [&] { return std::find(messages_.begin(), messages_.end(), message) != messages_.end(); });
-  }
-
-  // The thread the last message came on.
-  std::thread::id thread() {
-    std::lock_guard lock(mutex_);
-    return thread_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::string> messages_;
-  std::thread::id thread_;
-};
-#endif
 
 }  // namespace velmora::testing
