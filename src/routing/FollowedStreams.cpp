@@ -113,10 +113,11 @@ void RoutingCoordinator::followedStreamMoved() {
 }
 
 void RoutingCoordinator::forgetStreams(std::optional<Pid> app) {
-  if (app != streamsApp) {
+  // Called before the new app is set: trackedApp is still the one the
+  // streams belong to.
+  if (app != (trackedApp ? std::optional<Pid>(trackedApp->pid) : std::nullopt)) {
     streamDevices.clear();
     streamMoves.clear();
-    streamsApp = app;
   }
   if (streamDevices.empty() && streamMoves.empty() && unmovableStreams.empty()) return;
   // Kept while the stream exists, paused or not: a stream that stops for a

@@ -119,9 +119,8 @@ class RoutingCoordinator : public std::enable_shared_from_this<RoutingCoordinato
   // poll.
   std::map<Pid, std::vector<AudioObjectID>> appStreams;
   // The device each stream of the tracked app was last seen on, kept while
-  // the stream exists, and the app they belong to.
+  // the stream exists.
   std::map<AudioObjectID, AudioDeviceID> streamDevices;
-  std::optional<Pid> streamsApp;
   // Our moves of those streams not yet seen done.
   std::map<AudioObjectID, StreamMove> streamMoves;
   // Streams whose move the sound server refused; never asked again.
