@@ -1,37 +1,23 @@
 #pragma once
 
 // A private dbus-daemon for tests that need a session bus;
-// DBUS_SESSION_BUS_ADDRESS points at it while it lives. And a wait for what
-// the bus's other clients do on their own threads.
+// DBUS_SESSION_BUS_ADDRESS points at it while it lives.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 extern char** environ;
 
 namespace velmora::test {
-
-// Polls condition every 20 ms for at most limit; its last answer.
-inline bool waitFor(const std::function<bool()>& condition,
-                    std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return condition();
-}
 
 class PrivateBus {
  public:
@@ -42,8 +28,11 @@ class PrivateBus {
     if (!mkdtemp(pattern)) return;
     dir_ = pattern;
     const std::string socket = (dir_ / "bus").string();
-    std::vector<std::string> args = {"/usr/bin/dbus-daemon", "--session", "--nofork", "--nopidfile",
-                                     "--address=unix:path=" + socket};
+    // The daemon prints its address on descriptor 3 once it listens.
+    int ready[2];
+    if (pipe2(ready, O_CLOEXEC) != 0) return;
+    std::vector<std::string> args = {"/usr/bin/dbus-daemon",          "--session",        "--nofork", "--nopidfile",
+                                     "--address=unix:path=" + socket, "--print-address=3"};
     std::vector<char*> argv;
     for (auto& a : args)
       argv.push_back(a.data());
@@ -52,13 +41,18 @@ class PrivateBus {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, ready[1], 3);
     if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
-    // The daemon makes its socket as it starts.
-    if (pid_ > 0 && waitFor([&] { return std::filesystem::exists(socket); }, std::chrono::seconds(5))) {
+    ::close(ready[1]);
+    // Any line at all means it listens; end of file, that it failed.
+    pollfd line{ready[0], POLLIN, 0};
+    char byte = 0;
+    if (pid_ > 0 && ::poll(&line, 1, 5000) == 1 && ::read(ready[0], &byte, 1) == 1) {
       setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + socket).c_str(), 1);
       up_ = true;
     }
+    ::close(ready[0]);
   }
   ~PrivateBus() {
     unsetenv("DBUS_SESSION_BUS_ADDRESS");

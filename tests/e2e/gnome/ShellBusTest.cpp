@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "e2e/WaitFor.h"
 #include "platform/linux/gnome/ExtensionLink.h"
 #include "platform/linux/gnome/GnomeBus.h"
 #include "support/PrivateBus.h"

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "e2e/WaitFor.h"
 #include "platform/linux/kde/KWinScriptClient.h"
 #include "support/PrivateBus.h"
 
