@@ -21,7 +21,7 @@ export XDG_RUNTIME_DIR=$work/run HOME=$work/home XDG_CONFIG_HOME=$work/home/.con
 export PULSE_SERVER=unix:$work/run/pulse/native QT_QPA_PLATFORM=xcb
 unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
 
-Xvfb :93 -screen 0 1280x800x24 -nolisten tcp > /dev/null 2>&1 &
+Xvfb :93 -noreset -screen 0 1280x800x24 -nolisten tcp > /dev/null 2>&1 &
 pids+=($!)
 export DISPLAY=:93
 sleep 1

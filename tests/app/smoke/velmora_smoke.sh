@@ -31,6 +31,9 @@ trap cleanup EXIT
 fail() {
   echo "FAIL: $*"
   echo "--- velmora stderr"; cat "$work/velmora.err" 2> /dev/null
+  for log in trayer xvfb; do
+    [ -s "$work/$log.log" ] && { echo "--- $log"; tail -n 20 "$work/$log.log"; }
+  done
   if [ -n "${DISPLAY:-}" ]; then
     echo "--- windows"
     for w in $(xdotool search --name '' 2> /dev/null); do
@@ -62,7 +65,9 @@ export QT_QPA_PLATFORM=xcb
 export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
 exec 3> "$work/displayfd"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
+# -noreset: with no session bus, trayer's dbus-launch connects to X and leaves
+# first; the reset that follows can refuse trayer's own connection.
+Xvfb -displayfd 3 -noreset -screen 0 1280x800x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
 pids+=($!)
 exec 3>&-
 waitFor 10 test -s "$work/displayfd" || fail "Xvfb did not start"
