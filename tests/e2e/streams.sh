@@ -9,12 +9,10 @@
 #   velmoraUp   velmora started, and seen to follow windows
 # and names its sound server in $server.
 
-# pipewire-pulse 0.3.65 (Debian 12's) now and then takes moves of a stream and
-# never carries them out, not even telling of them (seen under load: five
-# pins in a row with no sink-input event, velmora doing nothing meanwhile).
-# Debian 13's PipeWire does too, even before velmora starts, and in some beds
-# at every pin. Such a run says nothing of velmora: it ends with SERVER_FAULT,
-# and the check runs again in a new bed, three times in all.
+# A pin the server never carries out says nothing of velmora. Most were
+# pactl's (see bed_pin_player); should PipeWire still drop one with velmora
+# doing nothing since, the run ends with SERVER_FAULT and the check runs again
+# in a new bed, three times in all.
 SERVER_FAULT=75
 streamsRunGuarded() {
   [ -z "${VELMORA_E2E_ATTEMPT:-}" ] || return 0

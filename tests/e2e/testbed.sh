@@ -377,14 +377,14 @@ bed_player_sink() { local stream; stream=$(bed_player_stream) && echo "${stream#
 bed_player_sink_is() { [ "$(bed_player_sink)" = "$1" ]; }
 
 # Moves mpv's stream to sink $1 as a user does with a mixer; the server then
-# keeps it there, and puts mpv there again when it next starts. PipeWire
-# (0.3.65) now and then takes a move without carrying it out, so it is asked
-# again until it reads back, as a user would.
+# keeps it there, and puts mpv there again when it next starts. The tool stays
+# connected until the move shows (pactl's quick exit loses moves on PipeWire);
+# a move that still does not show is asked again, as a user would.
 bed_pin_player() {
-  local stream tries=5
+  local stream tries=3
   while ((tries-- > 0)); do
     stream=$(bed_player_stream) || return 1
-    pactl move-sink-input "${stream%% *}" "$1" && bed_wait 1 bed_player_sink_is "$1" && return 0
+    "$BED_TOOL" move "${stream%% *}" "$1" && bed_player_sink_is "$1" && return 0
   done
   return 1
 }
