@@ -52,10 +52,13 @@ namespace {
 constexpr int kReplyTimeoutMs = 5000;
 
 int usage() {
-  std::fprintf(stderr,
-               "usage: velmora-e2e-tool ipc SOCKET JSON\n       velmora-e2e-tool edid OUTPUT NAME\n"
-               "       velmora-e2e-tool unmovable\n       velmora-e2e-tool move INPUT SINK\n       velmora-e2e-tool "
-               "menu-pick MENU ITEM\n");
+  std::fputs(
+      "usage: velmora-e2e-tool ipc SOCKET JSON\n"
+      "       velmora-e2e-tool edid OUTPUT NAME\n"
+      "       velmora-e2e-tool unmovable\n"
+      "       velmora-e2e-tool move INPUT SINK\n"
+      "       velmora-e2e-tool menu-pick MENU ITEM\n",
+      stderr);
   return 2;
 }
 
@@ -228,7 +231,7 @@ bool await(pa_mainloop* loop, pa_context* context, pa_operation* operation) {
 }
 
 // pactl leaves as soon as the server has answered, and PipeWire's pulse
-// server (0.3 to 1.4) then at times drops the move it had not yet passed on,
+// server (seen with 0.3.65 and 1.4.2) then at times drops the move it had not yet passed on,
 // so the stream stays where it was. A mixer stays connected; so does this.
 int move(std::uint32_t input, const std::string& sink) {
   alarm(10);  // a server that stops answering ends the tool, not the bed

@@ -384,7 +384,7 @@ bed_pin_player() {
   local stream tries=3
   while ((tries-- > 0)); do
     stream=$(bed_player_stream) || return 1
-    "$BED_TOOL" move "${stream%% *}" "$1" && bed_player_sink_is "$1" && return 0
+    "$BED_TOOL" move "${stream%% *}" "$1" && return 0
   done
   return 1
 }
